@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, then configures, builds and runs every test in both flavours:
+# build/ (warnings as errors) and build-asan/ (AddressSanitizer and UndefinedBehaviorSanitizer).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+flavour() {
+  local dir=$1; shift
+  echo "== $dir: configure and build"
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  echo "== $dir: tests"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+}
+
+flavour build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:detect_leaks=1:strict_string_checks=1"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+flavour build-asan -DCMAKE_BUILD_TYPE=Debug -DWLAN_SANITIZE=ON -DWLAN_BUILD_BENCH=OFF

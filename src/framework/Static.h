@@ -1,0 +1,10 @@
+#pragma once
+
+#include "framework/Control.h"
+
+namespace fw {
+
+// A static label.
+class Static : public Control {};
+
+} // namespace fw

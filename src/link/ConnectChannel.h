@@ -1,0 +1,57 @@
+#pragma once
+// The one channel object for the block: every write the utility makes follows the block's
+// publication rules. cmdWord and statusWord are only touched as single aligned 32-bit
+// atomic operations; a command code is set last, with release order, and statusWord is read
+// with acquire order. Callers never compute masks themselves.
+
+#include "link/ConnectBlock.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+struct ConfigPayload {
+    uint16_t networkType;
+    uint16_t txRate;
+    uint16_t psMode;
+    uint16_t dsChannel;
+    std::u16string_view networkName;  // converted to the ANSI code page, at most 33 bytes
+};
+
+class ConnectChannel {
+public:
+    explicit ConnectChannel(ConnectBlock* block) : block_(block) {}
+
+    // Requests without payload.
+    // CMD_LINK_INFO: cmdWord = (cmdWord & 0x00FFFFE0) | 0x1100001F, then bytes 8..19 zeroed.
+    void PostLinkInfo();
+    // CMD_CHANNEL_LIST: cmdWord = (cmdWord & 0x00FFFFFE) | 0x12000001.
+    void PostChannelList();
+    // cmdWord = cmdWord & 0x00FFFFFF.
+    void Withdraw();
+
+    // Commands with payload: the code is cleared (keeping the command's mask bits set), the
+    // payload written, and the code set last. The caller then waits for the service.
+    void PostConfig(const ConfigPayload& config);
+    // WEP payload: wepReq at offset 8; when wepReq is not 0 also defaultKeyId at 9 and the
+    // key bytes (20 or 13) from offset 10. With wepReq 0 only offset 8 is written.
+    void PostWep(uint8_t wepReq, uint8_t defaultKeyId, std::span<const uint8_t> keys);
+
+    // Polling: each call reads statusWord afresh.
+    bool Poll(uint8_t statusCode) const;
+    uint32_t StatusWord() const;
+    uint32_t CommandWord() const;
+
+    // Payload readers, each reading the block afresh.
+    uint8_t ReadU8(size_t offset) const;
+    uint16_t ReadU16(size_t offset) const;
+    // True when the six BSSID bytes are all 0x44.
+    bool IsNotAssociated() const;
+    uint16_t ChannelMask() const { return ReadU16(block::kChannelMask); }
+
+    ConnectBlock* Block() const { return block_; }
+
+private:
+    ConnectBlock* block_;
+};
