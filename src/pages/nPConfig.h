@@ -46,4 +46,11 @@ protected:
     void DoDataExchange(fw::DataExchange& dx) override;
 
     FW_DECLARE_MESSAGE_MAP()
+
+private:
+    void SelectNetworkType();
+    void SelectTxRate();
+    uint32_t NetworkTypeFromList() const;
+    void ApplyTxRate();
+    void ApplyChannel();
 };

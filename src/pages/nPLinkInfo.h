@@ -7,6 +7,7 @@
 #include "framework/PropertyPage.h"
 
 #include <cstdint>
+#include <string_view>
 
 class nPLinkInfo : public fw::PropertyPage {
     FW_DECLARE_DYNCREATE(nPLinkInfo)
@@ -19,6 +20,11 @@ public:
 
     void OnActivate(uint32_t state, fw::Wnd* other, bool minimised);
     void OnTimer(uintptr_t timerId);
+
+    // The two displays a tick writes, each in the fixed order 1045, 1046, 1047, bar 1050,
+    // 1048, bar 1051, 1049.
+    void ShowNoLink(std::u16string_view linkState);
+    void ShowLinkInfo();
 
     // The value the platform answered when the poll timer was started; it stops that timer.
     // Zero until the first activation, so an early deactivation stops nothing.
