@@ -1,1 +1,5 @@
-int main() { return 0; }
+#include "framework/WinApp.h"
+
+// The application object registers itself during static initialisation; the framework's
+// main routine runs it.
+int main(int argc, char** argv) { return fw::AppMain(argc, argv); }

@@ -7,6 +7,8 @@
 #include "link/ConnectBlock.h"
 #include "platform/SharedMemory.h"
 
+#include <functional>
+
 class nApp : public fw::WinApp, public WlanSettings {
     FW_DECLARE_DYNAMIC(nApp)
 
@@ -19,7 +21,15 @@ public:
     ConnectBlock* connectView = nullptr;
     platform::SharedMemory connectMapping;
 
+    // The two release steps of the block at the end of the run, in the order they must
+    // happen: the view before the handle it was mapped from.
+    enum class Release { ViewUnmapped, MappingClosed };
+    // For tests: told of each release step just after it has happened. Empty by default.
+    std::function<void(Release)> releaseObserver;
+
 private:
+    void Released(Release step) const;
+
     platform::MappedView view_;
 };
 
