@@ -124,8 +124,6 @@ void nPConfig::UpdateChannelEnable()
 void nPConfig::OnActivation(uint32_t state, fw::Wnd* other, bool minimised)
 {
     fw::PropertyPage::OnActivate(state, other, minimised);
-    if (!theApp.connectView)
-        return;
     if (state == fw::WA_ACTIVE && channelCount == 0) {
         ConnectChannel(theApp.connectView).PostChannelList();
         pollTimerId = static_cast<uint32_t>(SetTimer(kPollTimer, kPollPeriodMs));
@@ -137,7 +135,7 @@ void nPConfig::OnActivation(uint32_t state, fw::Wnd* other, bool minimised)
 
 void nPConfig::OnPollTimer(uintptr_t timerId)
 {
-    if (theApp.connectView && ConnectChannel(theApp.connectView).Poll(STAT_CHANNEL_LIST))
+    if (ConnectChannel(theApp.connectView).Poll(STAT_CHANNEL_LIST))
         RebuildChannelList();
     fw::PropertyPage::OnTimer(timerId);
 }
@@ -173,8 +171,6 @@ void nPConfig::ApplyConfig()
     theApp.PSMode = psModeCombo.GetCurSel() == kPsEnabled ? kPsModeEnabled : kPsModeDisabled;
     ApplyChannel();
     theApp.SaveSettings();
-    if (!theApp.connectView)
-        return;
     ConnectChannel(theApp.connectView)
         .PostConfig({static_cast<uint16_t>(theApp.NetworkType), static_cast<uint16_t>(theApp.TxRate),
                      static_cast<uint16_t>(theApp.PSMode), static_cast<uint16_t>(theApp.DSChannel), theApp.SSID});

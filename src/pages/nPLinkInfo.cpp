@@ -101,8 +101,6 @@ bool nPLinkInfo::OnInitDialog()
 void nPLinkInfo::OnActivate(uint32_t state, fw::Wnd* other, bool minimised)
 {
     fw::PropertyPage::OnActivate(state, other, minimised);
-    if (!theApp.connectView)
-        return;
     ConnectChannel channel(theApp.connectView);
     if (state == fw::WA_ACTIVE) {
         // The request goes into the block before the payload is cleared; the first tick
@@ -117,21 +115,19 @@ void nPLinkInfo::OnActivate(uint32_t state, fw::Wnd* other, bool minimised)
 
 void nPLinkInfo::OnTimer(uintptr_t timerId)
 {
-    if (theApp.connectView) {
-        // Three independent tests, each reading the status afresh: the service may change it
-        // between two of them, and then the later branch's texts remain.
-        const ConnectChannel channel(theApp.connectView);
-        if (channel.Poll(STAT_LINK_INFO)) {
-            if (channel.IsNotAssociated())
-                ShowNoLink(u"Disconnect");
-            else
-                ShowLinkInfo();
-        }
-        if (channel.Poll(STAT_CARD_IN))
-            ShowNoLink(u"WLAN Card In");
-        if (channel.Poll(STAT_CARD_OUT))
-            ShowNoLink(u"WLAN Card Out");
+    // Three independent tests, each reading the status afresh: the service may change it
+    // between two of them, and then the later branch's texts remain.
+    const ConnectChannel channel(theApp.connectView);
+    if (channel.Poll(STAT_LINK_INFO)) {
+        if (channel.IsNotAssociated())
+            ShowNoLink(u"Disconnect");
+        else
+            ShowLinkInfo();
     }
+    if (channel.Poll(STAT_CARD_IN))
+        ShowNoLink(u"WLAN Card In");
+    if (channel.Poll(STAT_CARD_OUT))
+        ShowNoLink(u"WLAN Card Out");
     fw::PropertyPage::OnTimer(timerId);
 }
 
