@@ -20,8 +20,12 @@ public:
     static constexpr size_t kKeyCount = 4;
     static constexpr size_t kKeyBytes = 5;
     static constexpr size_t kGridBytes = kKeyCount * kKeyBytes;  // 20
-    static constexpr size_t kKey128Bytes = 13;
     static constexpr int kFirstKeyEditId = 1015;                  // Key 1 byte 1; Key 4 byte 5 is 1034
+
+    // Entries of the WEP mode list.
+    static constexpr int kModeDisabled = 0;
+    static constexpr int kMode64 = 1;
+    static constexpr int kMode128 = 2;
 
     nPEncryption();
     ~nPEncryption() override;
@@ -36,6 +40,10 @@ public:
     void NormalizeKeyByte(fw::Edit& edit);
     void OnGenerate();
     void ApplyWep();
+
+    // Set only while NormalizeKeyByte rewrites an edit, so that the change notification its
+    // own text setting raises is not normalised again. One for the whole process.
+    static inline bool inKeyNormalize = false;
 
     // Working copy of the key bytes, four keys of five bytes, row by row. Construction
     // leaves it unset; InitPage fills it.
@@ -53,4 +61,10 @@ protected:
     void DoDataExchange(fw::DataExchange& dx) override;
 
     FW_DECLARE_MESSAGE_MAP()
+
+private:
+    void LoadKeyGrid();
+    void ShowKeyGrid();
+    void ReadKeyGrid();
+    size_t StoredKeyBytes() const;
 };
