@@ -20,4 +20,8 @@ size_t WideToAnsi(std::u16string_view text, std::span<uint8_t> out);
 // The code page's name as iconv knows it ("UTF-8", "ISO-8859-1", ...).
 std::string AnsiCodePage();
 
+// As WideToAnsi, into the code page named `codePage` (an iconv name) instead of the
+// locale's. Answers 0 as well when iconv does not know the code page.
+size_t WideToCodePage(std::u16string_view text, std::span<uint8_t> out, const std::string& codePage);
+
 } // namespace platform
