@@ -22,6 +22,9 @@ struct ConfigPayload {
 class ConnectChannel {
 public:
     explicit ConnectChannel(ConnectBlock* block) : block_(block) {}
+    ConnectChannel(const ConnectChannel&) = default;
+    ConnectChannel& operator=(const ConnectChannel&) = default;
+    virtual ~ConnectChannel() = default;
 
     // Requests without payload.
     // CMD_LINK_INFO: cmdWord = (cmdWord & 0x00FFFFE0) | 0x1100001F, then bytes 8..19 zeroed.
@@ -51,6 +54,12 @@ public:
     uint16_t ChannelMask() const { return ReadU16(block::kChannelMask); }
 
     ConnectBlock* Block() const { return block_; }
+
+protected:
+    // Every payload byte the utility writes passes through here, in the order written, so
+    // that a test can watch cmdWord while the payload is being written. Offsets outside the
+    // payload (below 8, 64 and above) are never written.
+    virtual void StorePayloadByte(size_t offset, uint8_t value);
 
 private:
     ConnectBlock* block_;
