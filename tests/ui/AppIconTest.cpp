@@ -1,0 +1,65 @@
+// Icon 128: two images of 16 colours, and the desktop entry's PNG files made from the very
+// same pixels.
+#include "ui/AppIcon.h"
+
+#include "framework/Icon.h"
+
+#include <QImage>
+#include <QString>
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+TEST(AppIcon, HasA16And32PixelImageOfPaletteIndexes)
+{
+    EXPECT_EQ(kAppIcon.id, 128);
+    ASSERT_EQ(kAppIcon.images.size(), 2u);
+    EXPECT_EQ(kAppIcon.images[0].size, 16);
+    EXPECT_EQ(kAppIcon.images[1].size, 32);
+    for (const fw::IconImage& image : kAppIcon.images) {
+        ASSERT_EQ(image.pixels.size(), static_cast<size_t>(image.size * image.size));
+        for (uint8_t index : image.pixels)
+            ASSERT_LT(index, 16);
+        // Transparent background, every drawn colour opaque.
+        EXPECT_EQ(image.palette[0] >> 24, 0u);
+        for (size_t i = 1; i < 16; ++i)
+            EXPECT_EQ(image.palette[i] >> 24, 0xFFu) << "palette entry " << i;
+        // The drawing does not touch a corner, so the icon reads as a shape on any background.
+        EXPECT_EQ(image.pixels.front(), 0);
+        EXPECT_EQ(image.pixels.back(), 0);
+    }
+    EXPECT_FALSE(fw::Icon::Load(kAppIcon).IsNull());
+}
+
+class DesktopIconTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(DesktopIconTest, PngShowsTheSamePixels)
+{
+    const char* binaryDir = std::getenv("WLAN_TEST_BINARY_DIR");
+    ASSERT_NE(binaryDir, nullptr);
+    const fw::IconImage& image = kAppIcon.images[static_cast<size_t>(GetParam())];
+    const std::string size = std::to_string(image.size);
+    const std::string path = std::string(binaryDir) + "/src/ui/icons/" + size + "x" + size + "/wlan-utility.png";
+
+    QImage png;
+    ASSERT_TRUE(png.load(QString::fromStdString(path))) << path;
+    ASSERT_EQ(png.width(), image.size);
+    ASSERT_EQ(png.height(), image.size);
+    for (int y = 0; y < image.size; ++y)
+        for (int x = 0; x < image.size; ++x) {
+            const uint32_t want = image.palette[image.pixels[static_cast<size_t>(y * image.size + x)]];
+            const QRgb got = png.pixel(x, y);
+            if (qAlpha(want) == 0)
+                ASSERT_EQ(qAlpha(got), 0) << "at " << x << "," << y;
+            else
+                ASSERT_EQ(got, want) << "at " << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachImage, DesktopIconTest, ::testing::Values(0, 1),
+                         [](const auto& info) { return info.param == 0 ? std::string("Small") : std::string("Large"); });
+
+} // namespace

@@ -1,0 +1,287 @@
+// The "Setup" sheet as the user meets it: its four tabs in order with Status selected, every
+// caption and every text visible inside its control, its closing controls, and its pages
+// going in the reverse order of their construction.
+#include "ui/nSheet.h"
+
+#include "app/nApp.h"
+#include "link/ConnectBlock.h"
+#include "platform/RegistryKey.h"
+#include "support/TestEnvironment.h"
+#include "ui/SheetDriver.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QTabBar>
+#include <QTimer>
+#include <QToolButton>
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using sheetdriver::CloseBy;
+using sheetdriver::WhenShown;
+
+std::string Narrow(const QString& s) { return s.toStdString(); }
+
+class SheetTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        previousView_ = theApp.connectView;
+        theApp.connectView = &block_;
+        // A run that never shows its sheet, or never closes, fails here instead of hanging.
+        watchdog_.setSingleShot(true);
+        QObject::connect(&watchdog_, &QTimer::timeout, [] {
+            ADD_FAILURE() << "the sheet was still open after the deadline";
+            for (QWidget* w : QApplication::topLevelWidgets())
+                w->close();
+        });
+        watchdog_.start(20000);
+    }
+
+    void TearDown() override { theApp.connectView = previousView_; }
+
+    ConnectBlock block_{};
+    testenv::TempDir dir_;
+    testenv::ScopedEnv registry_{"WLAN_REGISTRY_FILE", (dir_ / "registry.reg").string()};
+
+private:
+    ConnectBlock* previousView_ = nullptr;
+    QTimer watchdog_;
+};
+
+TEST_F(SheetTest, ShowsFourTabsInOrderWithStatusSelected)
+{
+    nSheet sheet(u"Setup", nullptr, 0);
+    std::vector<std::string> tabs;
+    int currentTab = -1;
+    QString title;
+    WhenShown when(
+        [&](fw::PropertySheet& shown) {
+            title = shown.GetSafeWidget()->windowTitle();
+            QTabBar* bar = sheetdriver::FindTabBar(shown.GetSafeWidget());
+            ASSERT_NE(bar, nullptr);
+            for (int i = 0; i < bar->count(); ++i)
+                tabs.push_back(Narrow(bar->tabText(i)));
+            currentTab = bar->currentIndex();
+        },
+        CloseBy::Ok);
+    sheet.DoModal();
+
+    EXPECT_EQ(when.Shows(), 1);
+    EXPECT_EQ(Narrow(title), "Setup");
+    EXPECT_EQ(tabs, (std::vector<std::string>{"Status", "Configuration", "Encryption", "About"}));
+    EXPECT_EQ(currentTab, 0);
+    // The tabs are the members, in tab order, not in declaration order.
+    ASSERT_EQ(sheet.GetPageCount(), 4);
+    EXPECT_EQ(sheet.GetPage(0), &sheet.Status);
+    EXPECT_EQ(sheet.GetPage(1), &sheet.Configuration);
+    EXPECT_EQ(sheet.GetPage(2), &sheet.Encryption);
+    EXPECT_EQ(sheet.GetPage(3), &sheet.About);
+}
+
+TEST_F(SheetTest, ShowsAllFourCaptionsAtOnceWithoutScrollArrows)
+{
+    nSheet sheet(u"Setup", nullptr, 0);
+    WhenShown when(
+        [&](fw::PropertySheet& shown) {
+            QTabBar* bar = sheetdriver::FindTabBar(shown.GetSafeWidget());
+            ASSERT_NE(bar, nullptr);
+            const QRect window = shown.GetSafeWidget()->rect();
+            for (int i = 0; i < bar->count(); ++i) {
+                const QRect tab = bar->tabRect(i);
+                SCOPED_TRACE(Narrow(bar->tabText(i)));
+                EXPECT_TRUE(bar->rect().contains(tab)) << "the tab runs out of its bar";
+                EXPECT_TRUE(window.contains(QRect(bar->mapTo(shown.GetSafeWidget(), tab.topLeft()), tab.size())))
+                    << "the tab runs out of the window";
+                EXPECT_GE(tab.width(), bar->fontMetrics().horizontalAdvance(bar->tabText(i)))
+                    << "the caption is cut";
+            }
+            for (QToolButton* arrow : bar->findChildren<QToolButton*>())
+                EXPECT_FALSE(arrow->isVisible()) << "the tab bar shows a scroll arrow";
+        },
+        CloseBy::Ok);
+    sheet.DoModal();
+    EXPECT_EQ(when.Shows(), 1);
+}
+
+// Where a control's text is drawn, in its parent's coordinates; for other controls their
+// whole box.
+QRect Occupied(QWidget* control)
+{
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        const QRect inner = label->contentsRect();
+        const int flags = int(label->alignment()) | (label->wordWrap() ? int(Qt::TextWordWrap) : 0);
+        const QRect text = label->fontMetrics().boundingRect(inner, flags, label->text());
+        return text.translated(label->pos());
+    }
+    return control->geometry();
+}
+
+// Every text of the page fits inside its control, and the page's visible controls neither
+// overlap nor leave the page.
+void ExpectReadable(QWidget* page)
+{
+    std::vector<QWidget*> controls;
+    for (QWidget* child : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child->isVisible())
+            controls.push_back(child);
+    ASSERT_FALSE(controls.empty());
+
+    for (QWidget* control : controls) {
+        const QFontMetrics fm = control->fontMetrics();
+        const QRect inner = control->contentsRect();
+        if (auto* label = qobject_cast<QLabel*>(control)) {
+            SCOPED_TRACE("label " + Narrow(label->text()));
+            const QRect text = Occupied(label).translated(-label->pos());
+            EXPECT_TRUE(inner.contains(text)) << "text " << text.width() << "x" << text.height() << " in a box "
+                                              << inner.width() << "x" << inner.height();
+        } else if (auto* button = qobject_cast<QPushButton*>(control)) {
+            SCOPED_TRACE("button " + Narrow(button->text()));
+            EXPECT_LT(fm.horizontalAdvance(button->text()), inner.width());
+            EXPECT_LE(fm.height(), inner.height());
+        } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+            SCOPED_TRACE("edit showing " + Narrow(edit->text()));
+            const QMargins margins = edit->textMargins();
+            EXPECT_LE(fm.horizontalAdvance(edit->text()), inner.width() - margins.left() - margins.right());
+            EXPECT_LE(fm.height(), inner.height());
+        } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+            QStyleOptionComboBox option;
+            option.initFrom(combo);
+            option.editable = combo->isEditable();
+            const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                               QStyle::SC_ComboBoxEditField, combo);
+            for (int i = 0; i < combo->count(); ++i) {
+                SCOPED_TRACE("combo entry " + Narrow(combo->itemText(i)));
+                EXPECT_LE(fm.horizontalAdvance(combo->itemText(i)), field.width());
+            }
+            EXPECT_LE(fm.height(), field.height());
+        }
+    }
+
+    const QRect pageRect = page->rect();
+    for (size_t i = 0; i < controls.size(); ++i) {
+        const QRect a = Occupied(controls[i]);
+        EXPECT_TRUE(pageRect.contains(a)) << controls[i]->metaObject()->className() << " at (" << a.x() << ","
+                                          << a.y() << ") leaves the page";
+        for (size_t j = i + 1; j < controls.size(); ++j) {
+            const QRect b = Occupied(controls[j]);
+            EXPECT_FALSE(a.intersects(b)) << controls[i]->metaObject()->className() << " at (" << a.x() << ","
+                                          << a.y() << ") overlaps " << controls[j]->metaObject()->className()
+                                          << " at (" << b.x() << "," << b.y() << ")";
+        }
+    }
+}
+
+class SheetPageTest : public SheetTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SheetPageTest, ShowsEveryTextInsideItsControlWithNothingOverlapping)
+{
+    nSheet sheet(u"Setup", nullptr, 0);
+    bool checked = false;
+    WhenShown when(
+        [&](fw::PropertySheet& shown) {
+            ASSERT_TRUE(shown.SetActivePage(GetParam()));
+            QCoreApplication::processEvents();
+            QWidget* page = shown.GetPage(GetParam())->GetSafeWidget();
+            ASSERT_NE(page, nullptr);
+            ASSERT_TRUE(page->isVisible());
+            ExpectReadable(page);
+            checked = true;
+        },
+        CloseBy::Ok);
+    sheet.DoModal();
+    EXPECT_TRUE(checked);
+}
+
+std::string TabName(const ::testing::TestParamInfo<int>& info)
+{
+    static const char* const names[] = {"Status", "Configuration", "Encryption", "About"};
+    return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(EachTab, SheetPageTest, ::testing::Range(0, 4), TabName);
+
+class SheetCloseTest : public SheetTest, public ::testing::WithParamInterface<CloseBy> {};
+
+// Each closing control only ends the run: the registry file is neither written nor replaced,
+// whichever pages were opened.
+TEST_P(SheetCloseTest, EndsTheRunAndWritesNothing)
+{
+    const std::filesystem::path file = dir_ / "registry.reg";
+    {
+        auto key = platform::RegistryKey::Create(kDriverParmsKey);
+        ASSERT_TRUE(key);
+        const uint32_t channel = 6;
+        key->SetValue(u"DSChannel", platform::REG_DWORD, &channel, sizeof channel);
+        ASSERT_EQ(key->Close(), platform::ERROR_SUCCESS);
+    }
+    const std::string before = testenv::ReadFile(file);
+    const auto stamp = std::filesystem::last_write_time(file);
+    ASSERT_FALSE(before.empty());
+
+    QPointer<QWidget> window;
+    {
+        nSheet sheet(u"Setup", nullptr, 0);
+        WhenShown when(
+            [&](fw::PropertySheet& shown) {
+                window = shown.GetSafeWidget();
+                for (int i = 3; i >= 0; --i)
+                    shown.SetActivePage(i);
+            },
+            GetParam());
+        sheet.DoModal();
+        EXPECT_EQ(when.Shows(), 1);
+        EXPECT_TRUE(when.ClosedAsAsked()) << "the sheet has no " << sheetdriver::Name(GetParam()) << " control";
+        EXPECT_TRUE(window.isNull() || !window->isVisible()) << "the sheet is still on screen";
+    }
+    EXPECT_TRUE(window.isNull()) << "the sheet's window outlives the sheet";
+    EXPECT_EQ(testenv::ReadFile(file), before);
+    EXPECT_EQ(std::filesystem::last_write_time(file), stamp);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachClosingControl, SheetCloseTest,
+                         ::testing::Values(CloseBy::Ok, CloseBy::Cancel, CloseBy::Window),
+                         [](const auto& info) { return std::string(info.param == CloseBy::Ok       ? "OK"
+                                                                   : info.param == CloseBy::Cancel ? "Cancel"
+                                                                                                   : "Window"); });
+
+// Members go in the reverse order of their declaration, and members with the same access
+// are laid out in that order; so the addresses tell the order in which the pages are built
+// and destroyed: Status, Encryption, Configuration, About, and About first on the way out.
+TEST(SheetPages, AreBuiltStatusEncryptionConfigurationAboutAndDestroyedInReverse)
+{
+    nSheet sheet(u"Setup", nullptr, 0);
+    const auto* status = reinterpret_cast<const char*>(&sheet.Status);
+    const auto* encryption = reinterpret_cast<const char*>(&sheet.Encryption);
+    const auto* configuration = reinterpret_cast<const char*>(&sheet.Configuration);
+    const auto* about = reinterpret_cast<const char*>(&sheet.About);
+    EXPECT_LT(status, encryption);
+    EXPECT_LT(encryption, configuration);
+    EXPECT_LT(configuration, about);
+}
+
+TEST(SheetRuntimeClass, NamesTheSheetAndItsBase)
+{
+    nSheet sheet(u"Setup", nullptr, 0);
+    EXPECT_EQ(sheet.GetRuntimeClass(), &nSheet::runtimeClass);
+    EXPECT_EQ(nSheet::runtimeClass.className, "nSheet");
+    EXPECT_TRUE(sheet.IsKindOf(&fw::PropertySheet::runtimeClass));
+    // The sheet is only ever a local object of the main dialog: it is not creatable by name.
+    EXPECT_EQ(nSheet::runtimeClass.CreateObject(), nullptr);
+    EXPECT_EQ(sheet.GetCaption(), u"Setup");
+}
+
+} // namespace
