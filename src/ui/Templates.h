@@ -19,6 +19,10 @@ inline constexpr int16_t kPageWidth = 139;
 inline constexpr int16_t kPageHeight = 139;
 inline constexpr int16_t kPageFontSize = 10;
 
+// The window styles of the templates are not carried: the main dialog (popup with caption,
+// centred, application window, OK and help caption buttons) is never displayed, and the pages
+// (popup with caption, system menu, modal frame) only ever live inside the sheet.
+
 // Template 102: the main dialog, never displayed.
 inline constexpr DialogTemplate kMainDialog{102, u"Wireless LAN Utility", 138, 145, u"System", 8, {}, {}};
 
@@ -121,5 +125,47 @@ inline constexpr ControlTemplate kAboutControls[] = {
 };
 inline constexpr DialogTemplate kAboutPage{132, u"About", kPageWidth, kPageHeight, u"System", kPageFontSize,
                                            kAboutControls, {}};
+
+// What every template must satisfy for the framework to build it as laid out: each control
+// inside the client area (a list's or combo's height is its dropped-down list, which may reach
+// below), no id used twice, and every combo list belonging to a list or combo of its template.
+constexpr bool ControlsInside(const DialogTemplate& t)
+{
+    for (const ControlTemplate& c : t.controls) {
+        const bool dropsDown = c.kind == ControlKind::List || c.kind == ControlKind::Combo;
+        if (c.x < 0 || c.y < 0 || c.w <= 0 || c.h <= 0 || c.x + c.w > t.w || (!dropsDown && c.y + c.h > t.h))
+            return false;
+    }
+    return true;
+}
+
+constexpr bool IdsUnique(const DialogTemplate& t)
+{
+    for (size_t i = 0; i < t.controls.size(); ++i)
+        for (size_t j = i + 1; j < t.controls.size(); ++j)
+            if (t.controls[i].id != kUnaddressed && t.controls[i].id == t.controls[j].id)
+                return false;
+    return true;
+}
+
+constexpr bool ListsBound(const DialogTemplate& t)
+{
+    for (const ComboEntries& list : t.comboEntries) {
+        bool bound = false;
+        for (const ControlTemplate& c : t.controls)
+            bound = bound || (c.id == list.id && (c.kind == ControlKind::List || c.kind == ControlKind::Combo));
+        if (!bound || list.entries.empty())
+            return false;
+    }
+    return true;
+}
+
+constexpr bool WellFormed(const DialogTemplate& t) { return ControlsInside(t) && IdsUnique(t) && ListsBound(t); }
+
+static_assert(WellFormed(kMainDialog) && kMainDialog.controls.empty());
+static_assert(WellFormed(kStatusPage) && kStatusPage.controls.size() == 13);
+static_assert(WellFormed(kConfigPage) && kConfigPage.controls.size() == 11);
+static_assert(WellFormed(kEncryptionPage) && kEncryptionPage.controls.size() == 32);
+static_assert(WellFormed(kAboutPage) && kAboutPage.controls.size() == 2);
 
 } // namespace templates
