@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -329,6 +330,22 @@ TEST_F(SharedMemoryTest, ATooSmallObjectThatCannotBeGrownIsNotUsed)
     EXPECT_EQ(CountLines(said), 1u) << said;
     EXPECT_NE(said.find("cannot be grown"), std::string::npos) << said;
     EXPECT_EQ(ObjectBytes(), std::string(16, '\x22'));
+}
+
+TEST_F(SharedMemoryTest, AnObjectKeptLockedExclusivelyDoesNotHangTheOpener)
+{
+    LeaveObject(std::string(kSize, '\x33'));
+    int fd = shm_open(name_.c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+
+    testing::internal::CaptureStderr();
+    SharedMemory memory = SharedMemory::CreateOrOpen(name_, kSize);
+    std::string said = testing::internal::GetCapturedStderr();
+    close(fd);
+    EXPECT_TRUE(memory.IsPrivate());
+    EXPECT_EQ(CountLines(said), 1u) << said;
+    EXPECT_EQ(ObjectBytes(), std::string(kSize, '\x33'));
 }
 
 TEST_F(SharedMemoryTest, PrivateFallbackBehavesAsABlockAndMovesWithItsHandle)
