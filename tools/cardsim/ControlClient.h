@@ -1,0 +1,23 @@
+#pragma once
+// The other end of the control socket: `wlan-cardsim ctl ...`.
+
+#include "ControlSocket.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cardsim {
+
+class ControlClient {
+public:
+    // Sends one request and answers the reply; empty with `error` set when no simulator
+    // answers on `path`.
+    static std::optional<ControlReply> Send(const std::filesystem::path& path,
+                                            const std::vector<std::string>& words, std::string& error);
+
+    static constexpr std::chrono::milliseconds kReplyDeadline{5000};
+};
+
+} // namespace cardsim

@@ -1,0 +1,43 @@
+#pragma once
+// What `wlan-cardsim ctl ...` can ask of a running simulator:
+//   card out | card in
+//   signal N [NAME|BSSID]      fix a signal at N (0..15): the joined network's, or the named one's
+//   ap add JSON                add a network, given as in the --environment file
+//   ap remove NAME|BSSID
+//   status
+
+#include "BlockService.h"
+#include "ControlSocket.h"
+#include "RadioEnvironment.h"
+#include "Random.h"
+#include "Station.h"
+
+#include <string>
+#include <vector>
+
+namespace cardsim {
+
+class ControlCommands {
+public:
+    ControlCommands(RadioEnvironment& environment, Station& station, const BlockService& service,
+                    Random& random, Log& log);
+
+    ControlReply Execute(const std::vector<std::string>& words, Millis now);
+
+    static constexpr const char* kUsage =
+        "card in|out; signal N [NAME|BSSID]; ap add JSON; ap remove NAME|BSSID; status";
+
+private:
+    ControlReply Card(const std::vector<std::string>& words, Millis now);
+    ControlReply Signal(const std::vector<std::string>& words);
+    ControlReply AccessPoint(const std::vector<std::string>& words);
+    ControlReply Status() const;
+
+    RadioEnvironment& environment_;
+    Station& station_;
+    const BlockService& service_;
+    Random& random_;
+    Log& log_;
+};
+
+} // namespace cardsim

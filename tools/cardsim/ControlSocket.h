@@ -1,0 +1,55 @@
+#pragma once
+// The simulator's control socket: a Unix stream socket that only its own user may reach.
+// It lives in $XDG_RUNTIME_DIR, or else in a private folder $TMPDIR/wlan-cardsim-<uid>
+// (mode 0700), and is named after the block it serves, so simulators of different blocks
+// never meet. The socket file has mode 0600, and a peer of another user is refused even so.
+//
+// One request a connection: a JSON list of words and a newline ("[\"card\",\"out\"]\n");
+// one answer: "ok" or "error: <why>" on the first line, then any text.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cardsim {
+
+struct ControlReply {
+    bool ok = true;
+    std::string text;
+};
+
+using ControlHandler = std::function<ControlReply(const std::vector<std::string>& words)>;
+
+class ControlSocket {
+public:
+    // The socket's path for a block name; empty with `error` set when no private folder can be had.
+    static std::optional<std::filesystem::path> PathFor(std::string_view blockName, std::string& error);
+    // Binds and listens. Refuses when a simulator already answers on that path; a socket file
+    // left by one that ended is replaced.
+    static std::optional<ControlSocket> Listen(const std::filesystem::path& path, std::string& error);
+
+    ControlSocket(ControlSocket&& other) noexcept;
+    ControlSocket& operator=(ControlSocket&& other) = delete;
+    ~ControlSocket();
+
+    // Waits up to `timeout` for a client, and serves it when one comes. Answers false when
+    // the wait was interrupted by a signal.
+    bool ServeOne(std::chrono::milliseconds timeout, const ControlHandler& handler);
+
+    const std::filesystem::path& Path() const { return path_; }
+
+    // How long a client may take to send its request before it is dropped.
+    static constexpr std::chrono::milliseconds kRequestDeadline{200};
+
+private:
+    ControlSocket(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
+    void Serve(int client, const ControlHandler& handler);
+    int fd_ = -1;
+    std::filesystem::path path_;
+};
+
+} // namespace cardsim

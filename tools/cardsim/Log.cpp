@@ -1,0 +1,43 @@
+#include "Log.h"
+
+#include <cstdio>
+#include <string>
+
+namespace cardsim {
+
+void Log::Write(std::string_view prefix, std::string_view line)
+{
+    const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_);
+    std::fprintf(stderr, "wlan-cardsim [%9.3f] %.*s%.*s\n", elapsed.count(),
+                 static_cast<int>(prefix.size()), prefix.data(), static_cast<int>(line.size()),
+                 line.data());
+    std::fflush(stderr);
+}
+
+void Log::Info(std::string_view line) { Write("", line); }
+
+void Log::Detail(std::string_view line)
+{
+    if (IsVerbose())
+        Write("", line);
+}
+
+void Log::Warn(std::string_view line)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now - windowStart_ >= std::chrono::seconds(1)) {
+        if (suppressed_ > 0)
+            Write("warning: ", std::to_string(suppressed_) + " more warnings suppressed");
+        windowStart_ = now;
+        warningsInWindow_ = 0;
+        suppressed_ = 0;
+    }
+    if (warningsInWindow_ >= kWarningsPerSecond) {
+        ++suppressed_;
+        return;
+    }
+    ++warningsInWindow_;
+    Write("warning: ", line);
+}
+
+} // namespace cardsim

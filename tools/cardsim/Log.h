@@ -1,0 +1,35 @@
+#pragma once
+// The simulator's log on stderr: one line per event, stamped with the seconds since start.
+// Warnings about hostile bytes in the block are limited to a few a second, so a process
+// that scribbles over the block cannot flood the terminal.
+
+#include <chrono>
+#include <string_view>
+
+namespace cardsim {
+
+enum class Verbosity { Normal, Verbose };
+
+class Log {
+public:
+    explicit Log(Verbosity verbosity) : verbosity_(verbosity) {}
+
+    void Info(std::string_view line);
+    // Only with -v: every command decoded.
+    void Detail(std::string_view line);
+    void Warn(std::string_view line);
+
+    bool IsVerbose() const { return verbosity_ == Verbosity::Verbose; }
+    static constexpr int kWarningsPerSecond = 10;
+
+private:
+    void Write(std::string_view prefix, std::string_view line);
+
+    Verbosity verbosity_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point windowStart_ = start_;
+    int warningsInWindow_ = 0;
+    long suppressed_ = 0;
+};
+
+} // namespace cardsim

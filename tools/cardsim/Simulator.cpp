@@ -1,0 +1,98 @@
+#include "Simulator.h"
+
+#include "BlockService.h"
+#include "ControlCommands.h"
+#include "ControlSocket.h"
+#include "DriverRegistry.h"
+#include "Station.h"
+#include "StopSignal.h"
+#include "platform/SharedMemory.h"
+
+#include <cstdio>
+
+namespace cardsim {
+
+namespace {
+
+// The walk and the events (join delays, addresses of new cells) draw from two streams, so
+// the signals a seed gives do not depend on when the utility sends its commands.
+constexpr uint32_t kEventStream = 0x9E3779B9u;
+
+std::string Hex16(uint16_t value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value);
+    return text;
+}
+
+} // namespace
+
+ExitCode Simulator::Serve(SimulatorOptions options)
+{
+    Log log(options.verbosity);
+    StopSignal::Install();
+    const std::string blockName = platform::DefaultBlockName();
+
+    // The socket comes first: a second simulator for the same block stops here, before it
+    // touches the block the first one serves.
+    std::string error;
+    const auto socketPath = ControlSocket::PathFor(blockName, error);
+    auto control = socketPath ? ControlSocket::Listen(*socketPath, error) : std::nullopt;
+    if (!control) {
+        log.Info("cannot serve: " + error);
+        return ExitCode::CannotServe;
+    }
+
+    std::vector<std::string> notes;
+    const DriverSettings settings = DriverRegistry::Load(notes);
+    for (const std::string& note : notes)
+        log.Info("registry: " + note);
+
+    auto memory = platform::SharedMemory::CreateOrOpen(blockName, block::kSize);
+    if (!memory.IsOpen() || memory.IsPrivate()) {
+        log.Info("cannot serve: the block " + blockName + " cannot be shared");
+        return ExitCode::CannotServe;
+    }
+    auto view = platform::MappedView::Map(memory);
+    if (view.Data() == nullptr || view.Size() < block::kSize) {
+        log.Info("cannot serve: the block " + blockName + " cannot be mapped");
+        return ExitCode::CannotServe;
+    }
+    auto* block = static_cast<ConnectBlock*>(view.Data());
+
+    Random walk(options.seed);
+    Random events(options.seed ^ kEventStream);
+    RadioEnvironment& environment = options.environment;
+    Station station(settings.config, settings.wep, options.domain);
+    BlockService service(block, station, environment, events, log);
+    ControlCommands commands(environment, station, service, events, log);
+
+    log.Info("serving block " + blockName + ": domain " + std::string(options.domain.Name()) + " (mask " +
+             Hex16(options.domain.ChannelMask()) + "), seed " + std::to_string(options.seed) + ", " +
+             std::to_string(environment.Networks().size()) + " networks");
+    log.Info("starting with " + CommandDecoder::DescribeConfig(settings.config) + " wep " +
+             CommandDecoder::DescribeWep(settings.wep));
+    log.Info("control socket " + control->Path().string());
+
+    const auto start = std::chrono::steady_clock::now();
+    const auto elapsed = [&] {
+        return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - start);
+    };
+    const ControlHandler handler = [&](const std::vector<std::string>& words) {
+        return commands.Execute(words, elapsed());
+    };
+    Millis nextDrift = kDriftPeriod;
+    while (!StopSignal::Requested()) {
+        const Millis now = elapsed();
+        for (; now >= nextDrift; nextDrift += kDriftPeriod)
+            environment.Drift(walk);
+        if (const std::string event = station.Step(now, environment, events); !event.empty())
+            log.Info(event);
+        service.Poll(now);
+        control->ServeOne(kPollPeriod, handler);
+    }
+    log.Info("stopping on signal");
+    return ExitCode::Ok;
+}
+
+} // namespace cardsim

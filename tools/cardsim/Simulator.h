@@ -1,0 +1,31 @@
+#pragma once
+// The serve loop: the driver's settings from the registry, the block held for the whole run,
+// the radio environment's walk, the station, the block protocol and the control socket, all
+// on one thread, until SIGINT or SIGTERM.
+
+#include "ExitCode.h"
+#include "Log.h"
+#include "RadioEnvironment.h"
+#include "RegulatoryDomain.h"
+
+#include <cstdint>
+
+namespace cardsim {
+
+struct SimulatorOptions {
+    RadioEnvironment environment;
+    RegulatoryDomain domain;
+    uint32_t seed = 1;
+    Verbosity verbosity = Verbosity::Normal;
+};
+
+class Simulator {
+public:
+    static ExitCode Serve(SimulatorOptions options);
+
+    // How often the block is looked at, and how often the signals take a step.
+    static constexpr std::chrono::milliseconds kPollPeriod{10};
+    static constexpr std::chrono::milliseconds kDriftPeriod{1000};
+};
+
+} // namespace cardsim

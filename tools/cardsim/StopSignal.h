@@ -1,0 +1,13 @@
+#pragma once
+// SIGINT and SIGTERM ask the loops to end; they interrupt a wait but are never lost.
+
+namespace cardsim {
+
+class StopSignal {
+public:
+    // Installs the handlers (without SA_RESTART, so waits return early) and ignores SIGPIPE.
+    static void Install();
+    static bool Requested();
+};
+
+} // namespace cardsim
