@@ -1,1 +1,666 @@
-// Not written yet.
+#include "platform/RegistryFile.h"
+
+#include <unicase.h>
+
+#include <cstdio>
+#include <optional>
+#include <unordered_map>
+
+namespace platform::regfile {
+
+namespace {
+
+constexpr std::u16string_view kHeader = u"Windows Registry Editor Version 5.00";
+constexpr uint32_t kTypeString = 1;
+constexpr uint32_t kTypeBinary = 3;
+constexpr uint32_t kTypeDword = 4;
+// The registry editor breaks long hex lists after a comma once a line passes this width.
+constexpr size_t kHexLineWidth = 77;
+
+bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+int HexDigit(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+std::u16string_view Trim(std::u16string_view s)
+{
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool StartsWithIgnoreCase(std::u16string_view s, std::u16string_view prefix)
+{
+    return s.size() >= prefix.size() && EqualsIgnoreCase(s.substr(0, prefix.size()), prefix);
+}
+
+char16_t FoldUnit(char16_t u)
+{
+    if (u < 0x80)
+        return (u >= u'a' && u <= u'z') ? static_cast<char16_t>(u - 0x20) : u;
+    if (IsHighSurrogate(u) || IsLowSurrogate(u))
+        return u;
+    const ucs4_t upper = uc_toupper(u);
+    return upper <= 0xFFFF ? static_cast<char16_t>(upper) : u;
+}
+
+std::u16string Fold(std::u16string_view s)
+{
+    std::u16string folded(s);
+    for (char16_t& u : folded)
+        u = FoldUnit(u);
+    return folded;
+}
+
+void AppendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp)
+{
+    if (cp < 0x10000) {
+        out += static_cast<char16_t>(cp);
+    } else {
+        cp -= 0x10000;
+        out += static_cast<char16_t>(0xD800 | (cp >> 10));
+        out += static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
+    }
+}
+
+// Only called on text whose surrogates are paired (checked by the caller).
+std::string ToUtf8(std::u16string_view s)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        char32_t cp = s[i];
+        if (IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        }
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
+bool SurrogatesPaired(std::u16string_view s)
+{
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (IsHighSurrogate(s[i])) {
+            if (i + 1 >= s.size() || !IsLowSurrogate(s[i + 1]))
+                return false;
+            ++i;
+        } else if (IsLowSurrogate(s[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::u16string UnitsOf(const std::vector<uint8_t>& data)
+{
+    std::u16string units(data.size() / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+    return units;
+}
+
+std::vector<uint8_t> StringData(std::u16string_view text)
+{
+    std::vector<uint8_t> data;
+    data.reserve((text.size() + 1) * 2);
+    for (char16_t u : text) {
+        data.push_back(static_cast<uint8_t>(u & 0xFF));
+        data.push_back(static_cast<uint8_t>(u >> 8));
+    }
+    data.push_back(0);
+    data.push_back(0);
+    return data;
+}
+
+// Whether a string value can be written as "text" and read back to the very same bytes:
+// whole UTF-16 units, exactly one terminator at the end, nothing that breaks a line.
+bool IsPlainString(const std::vector<uint8_t>& data)
+{
+    if (data.size() < 2 || data.size() % 2 != 0)
+        return false;
+    std::u16string units = UnitsOf(data);
+    if (units.back() != 0)
+        return false;
+    units.pop_back();
+    for (char16_t u : units) {
+        if (u < 0x20 || u == 0x7F)
+            return false;
+    }
+    return SurrogatesPaired(units);
+}
+
+// ---- Decoding the bytes of a file into UTF-16 text ----
+
+class Decoder {
+public:
+    std::optional<ParseError> Utf16Le(std::string_view body, std::u16string& out)
+    {
+        out.reserve(body.size() / 2);
+        const size_t count = body.size() / 2;
+        for (size_t i = 0; i < count; ++i) {
+            const char16_t u = Unit(body, i);
+            if (IsHighSurrogate(u)) {
+                if (i + 1 >= count || !IsLowSurrogate(Unit(body, i + 1)))
+                    return Error("invalid UTF-16: unpaired surrogate");
+                out += u;
+                out += Unit(body, ++i);
+                continue;
+            }
+            if (IsLowSurrogate(u))
+                return Error("invalid UTF-16: unpaired surrogate");
+            if (auto error = Take(u, out))
+                return error;
+        }
+        if (body.size() % 2 != 0)
+            return Error("truncated UTF-16: odd number of bytes");
+        return std::nullopt;
+    }
+
+    std::optional<ParseError> Utf8(std::string_view body, std::u16string& out)
+    {
+        out.reserve(body.size());
+        for (size_t i = 0; i < body.size();) {
+            const auto lead = static_cast<uint8_t>(body[i]);
+            if (lead < 0x80) {
+                if (auto error = Take(lead, out))
+                    return error;
+                ++i;
+                continue;
+            }
+            const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+            if (length == 0 || i + length > body.size())
+                return Error("invalid UTF-8");
+            char32_t cp = lead & (0x7F >> length);
+            for (size_t k = 1; k < length; ++k) {
+                const auto next = static_cast<uint8_t>(body[i + k]);
+                if ((next & 0xC0) != 0x80)
+                    return Error("invalid UTF-8");
+                cp = (cp << 6) | (next & 0x3F);
+            }
+            constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+            if (cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+                return Error("invalid UTF-8");
+            AppendUtf16(out, cp);
+            i += length;
+        }
+        return std::nullopt;
+    }
+
+private:
+    static char16_t Unit(std::string_view body, size_t i)
+    {
+        return static_cast<char16_t>(static_cast<uint8_t>(body[2 * i]) |
+                                     (static_cast<uint8_t>(body[2 * i + 1]) << 8));
+    }
+
+    std::optional<ParseError> Take(char16_t u, std::u16string& out)
+    {
+        if (u == 0)
+            return Error("NUL character");
+        if (u == u'\n')
+            ++line_;
+        out += u;
+        return std::nullopt;
+    }
+
+    ParseError Error(const char* message) const { return {line_, message}; }
+
+    size_t line_ = 1;
+};
+
+std::variant<std::u16string, ParseError> Decode(std::string_view bytes)
+{
+    std::u16string text;
+    Decoder decoder;
+    std::optional<ParseError> error;
+    if (bytes.starts_with("\xFF\xFE"))
+        error = decoder.Utf16Le(bytes.substr(2), text);
+    else if (bytes.starts_with("\xFE\xFF"))
+        error = ParseError{1, "UTF-16 big-endian is not supported"};
+    else
+        error = decoder.Utf8(bytes.starts_with("\xEF\xBB\xBF") ? bytes.substr(3) : bytes, text);
+    if (error)
+        return *error;
+    return text;
+}
+
+} // namespace
+
+// ---- Parsing the lines ----
+
+class Parser {
+public:
+    explicit Parser(std::u16string_view text) : text_(text) {}
+
+    std::variant<Document, ParseError> Run()
+    {
+        std::u16string_view line;
+        if (!NextLine(line) || Trim(line) != kHeader)
+            return ParseError{1, "not a registry file: the first line must be \"Windows Registry "
+                                 "Editor Version 5.00\""};
+        while (NextLine(line)) {
+            if (auto error = ParseLine(Trim(line)))
+                return *error;
+        }
+        return std::move(document_);
+    }
+
+private:
+    bool NextLine(std::u16string_view& line)
+    {
+        if (pos_ >= text_.size())
+            return false;
+        size_t end = text_.find(u'\n', pos_);
+        if (end == std::u16string_view::npos)
+            end = text_.size();
+        line = text_.substr(pos_, end - pos_);
+        if (!line.empty() && line.back() == u'\r')
+            line.remove_suffix(1);
+        pos_ = end + 1;
+        ++lineNumber_;
+        return true;
+    }
+
+    ParseError Error(std::string message) const { return {lineNumber_, std::move(message)}; }
+
+    std::optional<ParseError> ParseLine(std::u16string_view line)
+    {
+        if (line.empty() || line.front() == u';')
+            return std::nullopt;
+        if (line.front() == u'[')
+            return ParseKeyLine(line);
+        if (line.front() == u'"' || line.front() == u'@')
+            return ParseValueLine(line);
+        return Error("expected a [key] line or a \"name\"=value line");
+    }
+
+    std::optional<ParseError> ParseKeyLine(std::u16string_view line)
+    {
+        if (line.size() < 2 || line.back() != u']')
+            return Error("a key line must end with ']'");
+        const std::u16string_view path = line.substr(1, line.size() - 2);
+        if (path.empty())
+            return Error("empty key name");
+        if (path.front() == u'-')
+            return Error("deleting keys is not supported");
+        std::u16string folded = Fold(path);
+        auto [it, added] = keyIndex_.try_emplace(folded, document_.keys_.size());
+        if (added)
+            document_.keys_.push_back(Key{std::u16string(path), {}});
+        currentKey_ = it->second;
+        currentFolded_ = std::move(folded);
+        return std::nullopt;
+    }
+
+    std::optional<ParseError> ParseValueLine(std::u16string_view line)
+    {
+        if (!currentKey_)
+            return Error("a value before the first [key] line");
+        size_t i = 0;
+        std::u16string name;
+        if (line.front() == u'@') {
+            i = 1;
+        } else if (auto error = ReadQuoted(line, i, name, "name")) {
+            return error;
+        }
+        while (i < line.size() && IsBlank(line[i]))
+            ++i;
+        if (i >= line.size() || line[i] != u'=')
+            return Error("expected '=' after the value name");
+        Value value;
+        value.name = std::move(name);
+        if (auto error = ParseData(Trim(line.substr(i + 1)), value))
+            return error;
+        Store(std::move(value));
+        return std::nullopt;
+    }
+
+    std::optional<ParseError> ParseData(std::u16string_view data, Value& value)
+    {
+        if (!data.empty() && data.front() == u'"') {
+            size_t i = 0;
+            std::u16string text;
+            if (auto error = ReadQuoted(data, i, text, "string"))
+                return error;
+            if (i != data.size())
+                return Error("unexpected text after the closing quote");
+            value.type = kTypeString;
+            value.data = StringData(text);
+            return std::nullopt;
+        }
+        if (StartsWithIgnoreCase(data, u"dword:"))
+            return ParseDword(data.substr(6), value);
+        if (StartsWithIgnoreCase(data, u"hex"))
+            return ParseHex(data.substr(3), value);
+        if (data == u"-")
+            return Error("deleting values is not supported");
+        return Error("unknown value type");
+    }
+
+    std::optional<ParseError> ParseDword(std::u16string_view digits, Value& value)
+    {
+        if (digits.empty() || digits.size() > 8)
+            return Error("bad dword: expected 1 to 8 hex digits");
+        uint32_t number = 0;
+        for (char16_t c : digits) {
+            const int digit = HexDigit(c);
+            if (digit < 0)
+                return Error("bad dword: expected 1 to 8 hex digits");
+            number = (number << 4) | static_cast<uint32_t>(digit);
+        }
+        value.type = kTypeDword;
+        value.data = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+                      static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+        return std::nullopt;
+    }
+
+    // After "hex": either ":" (binary) or "(N):" with N the type in hex, then the bytes.
+    std::optional<ParseError> ParseHex(std::u16string_view rest, Value& value)
+    {
+        value.type = kTypeBinary;
+        if (!rest.empty() && rest.front() == u'(') {
+            const size_t close = rest.find(u')');
+            if (close == std::u16string_view::npos || close < 2 || close > 9)
+                return Error("bad hex type");
+            uint32_t type = 0;
+            for (char16_t c : rest.substr(1, close - 1)) {
+                const int digit = HexDigit(c);
+                if (digit < 0)
+                    return Error("bad hex type");
+                type = (type << 4) | static_cast<uint32_t>(digit);
+            }
+            value.type = type;
+            rest.remove_prefix(close + 1);
+        }
+        if (rest.empty() || rest.front() != u':')
+            return Error("expected ':' after hex");
+        return ParseHexBytes(rest.substr(1), value.data);
+    }
+
+    // Bytes as two hex digits each, separated by commas; a backslash at the end of a line
+    // continues the list on the next line, as the registry editor wraps long values.
+    std::optional<ParseError> ParseHexBytes(std::u16string_view line, std::vector<uint8_t>& out)
+    {
+        bool needComma = false;
+        size_t i = 0;
+        for (;;) {
+            while (i < line.size() && IsBlank(line[i]))
+                ++i;
+            if (i == line.size())
+                return std::nullopt;
+            if (line[i] == u'\\') {
+                if (!Trim(line.substr(i + 1)).empty())
+                    return Error("bad hex byte");
+                if (!NextLine(line))
+                    return Error("the file ends inside a continued hex value");
+                i = 0;
+                continue;
+            }
+            if (needComma) {
+                if (line[i] != u',')
+                    return Error("bad hex byte: expected ','");
+                ++i;
+                needComma = false;
+                continue;
+            }
+            const int high = i + 1 < line.size() ? HexDigit(line[i]) : -1;
+            const int low = i + 1 < line.size() ? HexDigit(line[i + 1]) : -1;
+            if (high < 0 || low < 0)
+                return Error("bad hex byte");
+            out.push_back(static_cast<uint8_t>((high << 4) | low));
+            i += 2;
+            needComma = true;
+        }
+    }
+
+    // A quoted name or string from line[i] (the opening quote); only \\ and \" are escapes.
+    std::optional<ParseError> ReadQuoted(std::u16string_view line, size_t& i, std::u16string& out,
+                                         const char* what)
+    {
+        ++i;
+        while (i < line.size()) {
+            const char16_t c = line[i];
+            if (c == u'"') {
+                ++i;
+                return std::nullopt;
+            }
+            if (c == u'\\') {
+                if (i + 1 >= line.size() || (line[i + 1] != u'\\' && line[i + 1] != u'"'))
+                    return Error(std::string("bad escape in ") + what +
+                                 ": only \\\\ and \\\" are allowed");
+                out += line[i + 1];
+                i += 2;
+                continue;
+            }
+            out += c;
+            ++i;
+        }
+        return Error(std::string("missing closing quote of the ") + what);
+    }
+
+    // A name given twice in one key keeps the last data, as an import would.
+    void Store(Value value)
+    {
+        Key& key = document_.keys_[*currentKey_];
+        std::u16string id = currentFolded_ + u'\n' + Fold(value.name);
+        auto [it, added] = valueIndex_.try_emplace(std::move(id), key.values.size());
+        if (added) {
+            key.values.push_back(std::move(value));
+        } else {
+            key.values[it->second].type = value.type;
+            key.values[it->second].data = std::move(value.data);
+        }
+    }
+
+    std::u16string_view text_;
+    size_t pos_ = 0;
+    size_t lineNumber_ = 0;
+    Document document_;
+    std::unordered_map<std::u16string, size_t> keyIndex_;
+    std::unordered_map<std::u16string, size_t> valueIndex_;
+    std::optional<size_t> currentKey_;
+    std::u16string currentFolded_;
+};
+
+// ---- Document ----
+
+std::variant<Document, ParseError> Document::Parse(std::string_view bytes)
+{
+    if (bytes.size() > kMaxFileBytes)
+        return ParseError{1, "larger than 16 MiB"};
+    auto decoded = Decode(bytes);
+    if (auto* error = std::get_if<ParseError>(&decoded))
+        return *error;
+    return Parser(std::get<std::u16string>(decoded)).Run();
+}
+
+namespace {
+
+std::string Quoted(std::u16string_view text)
+{
+    std::string out = "\"";
+    for (char c : ToUtf8(text)) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+void AppendHex(std::string& out, size_t lineStart, const Value& value)
+{
+    char buffer[16];
+    if (value.type == kTypeBinary)
+        out += "hex:";
+    else {
+        std::snprintf(buffer, sizeof buffer, "hex(%x):", value.type);
+        out += buffer;
+    }
+    for (size_t i = 0; i < value.data.size(); ++i) {
+        std::snprintf(buffer, sizeof buffer, "%02x", value.data[i]);
+        out += buffer;
+        if (i + 1 == value.data.size())
+            break;
+        out += ',';
+        if (out.size() - lineStart >= kHexLineWidth) {
+            out += "\\\n  ";
+            lineStart = out.size() - 2;
+        }
+    }
+}
+
+void AppendValue(std::string& out, const Value& value)
+{
+    const size_t lineStart = out.size();
+    out += value.name.empty() ? std::string("@") : Quoted(value.name);
+    out += '=';
+    if (value.type == kTypeString && IsPlainString(value.data)) {
+        std::u16string units = UnitsOf(value.data);
+        units.pop_back();
+        out += Quoted(units);
+    } else if (value.type == kTypeDword && value.data.size() == 4) {
+        char buffer[16];
+        const uint32_t number = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
+                                (static_cast<uint32_t>(value.data[3]) << 24);
+        std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
+        out += buffer;
+    } else {
+        AppendHex(out, lineStart, value);
+    }
+    out += '\n';
+}
+
+} // namespace
+
+std::string Document::Serialize() const
+{
+    std::string out = ToUtf8(kHeader);
+    out += "\n\n";
+    for (const Key& key : keys_) {
+        out += '[';
+        out += ToUtf8(key.path);
+        out += "]\n";
+        for (const Value& value : key.values)
+            AppendValue(out, value);
+        out += '\n';
+    }
+    return out;
+}
+
+Key* Document::FindKey(std::u16string_view path)
+{
+    for (Key& key : keys_) {
+        if (EqualsIgnoreCase(key.path, path))
+            return &key;
+    }
+    return nullptr;
+}
+
+const Key* Document::FindKey(std::u16string_view path) const
+{
+    return const_cast<Document*>(this)->FindKey(path);
+}
+
+namespace {
+
+bool IsDescendant(std::u16string_view candidate, std::u16string_view path)
+{
+    return candidate.size() > path.size() && candidate[path.size()] == u'\\' &&
+           EqualsIgnoreCase(candidate.substr(0, path.size()), path);
+}
+
+} // namespace
+
+bool Document::HasKey(std::u16string_view path) const
+{
+    for (const Key& key : keys_) {
+        if (EqualsIgnoreCase(key.path, path) || IsDescendant(key.path, path))
+            return true;
+    }
+    return false;
+}
+
+Key& Document::FindOrAddKey(std::u16string_view path)
+{
+    if (Key* key = FindKey(path))
+        return *key;
+    auto at = keys_.begin();
+    while (at != keys_.end() && !IsDescendant(at->path, path))
+        ++at;
+    return *keys_.insert(at, Key{std::u16string(path), {}});
+}
+
+const Value* Key::Find(std::u16string_view name) const
+{
+    for (const Value& value : values) {
+        if (EqualsIgnoreCase(value.name, name))
+            return &value;
+    }
+    return nullptr;
+}
+
+void Key::Set(std::u16string_view name, uint32_t type, std::vector<uint8_t> data)
+{
+    if (auto* existing = const_cast<Value*>(Find(name))) {
+        existing->type = type;
+        existing->data = std::move(data);
+        return;
+    }
+    values.push_back(Value{std::u16string(name), type, std::move(data)});
+}
+
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i] && FoldUnit(a[i]) != FoldUnit(b[i]))
+            return false;
+    }
+    return true;
+}
+
+bool IsWritableName(std::u16string_view name)
+{
+    for (char16_t u : name) {
+        if (u == 0 || u == u'\n' || u == u'\r')
+            return false;
+    }
+    return SurrogatesPaired(name);
+}
+
+} // namespace platform::regfile

@@ -1,1 +1,442 @@
-// Not written yet.
+// The registry store as the utility and the card driver's side use it: a real file in a
+// private folder, opened, queried, set and closed.
+
+#include "platform/RegistryFile.h"
+#include "platform/RegistryKey.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+using namespace platform;
+
+namespace {
+
+constexpr std::u16string_view kParms = u"Comm\\VQ731\\Parms";
+const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
+const std::string kParmsSection = "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms]\n";
+
+std::vector<uint8_t> Utf16Data(std::u16string_view text)
+{
+    std::vector<uint8_t> data;
+    for (char16_t u : text) {
+        data.push_back(static_cast<uint8_t>(u));
+        data.push_back(static_cast<uint8_t>(u >> 8));
+    }
+    data.insert(data.end(), {0, 0});
+    return data;
+}
+
+struct Stored {
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    bool operator==(const Stored&) const = default;
+};
+
+std::optional<Stored> Query(const RegistryKey& key, std::u16string_view name)
+{
+    Stored stored;
+    uint32_t size = 0;
+    if (key.QueryValue(name, nullptr, &size, &stored.type) != ERROR_SUCCESS)
+        return std::nullopt;
+    stored.data.resize(size);
+    if (key.QueryValue(name, stored.data.data(), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    return stored;
+}
+
+std::optional<Stored> QueryParms(std::u16string_view name)
+{
+    auto key = RegistryKey::Open(kParms, Access::Query);
+    return key ? Query(*key, name) : std::nullopt;
+}
+
+platform::regfile::Document Parsed(const std::string& bytes)
+{
+    auto result = platform::regfile::Document::Parse(bytes);
+    EXPECT_TRUE(std::holds_alternative<platform::regfile::Document>(result));
+    return std::holds_alternative<platform::regfile::Document>(result)
+               ? std::get<platform::regfile::Document>(result)
+               : platform::regfile::Document{};
+}
+
+std::vector<std::string> Entries(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t ModeOf(const std::filesystem::path& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+ino_t InodeOf(const std::filesystem::path& path)
+{
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_ino;
+}
+
+class RegistryKeyTest : public ::testing::Test {
+protected:
+    void Write(const std::string& bytes) { testenv::WriteFile(file, bytes); }
+    std::string Read() const { return testenv::ReadFile(file); }
+
+    testenv::TempDir dir;
+    std::filesystem::path file = dir / "registry.reg";
+    testenv::ScopedEnv env{"WLAN_REGISTRY_FILE", file.string()};
+};
+
+} // namespace
+
+TEST_F(RegistryKeyTest, OpensOnlyAnExistingKeyAndNeverCreatesOne)
+{
+    int32_t status = -1;
+    EXPECT_FALSE(RegistryKey::Open(kParms, Access::Query, &status));
+    EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(RegistryKey::Open(kParms, Access::Set, &status));
+    EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(Entries(dir.path()).empty());
+
+    const std::string other = kHeader + "[HKEY_LOCAL_MACHINE\\Comm\\Other]\n\"A\"=dword:00000001\n\n";
+    Write(other);
+    EXPECT_FALSE(RegistryKey::Open(kParms, Access::Set, &status));
+    EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(RegistryKey::Open(u"Comm\\Other\\Sub", Access::Query));
+    EXPECT_EQ(Read(), other);
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"registry.reg"});
+
+    // Path and case as the caller spells them; the key keeps the case of the file.
+    Write(kHeader + kParmsSection + "\"SSID\"=\"x\"\n");
+    auto key = RegistryKey::Open(u"comm\\vq731\\PARMS", Access::Set, &status);
+    ASSERT_TRUE(key);
+    EXPECT_EQ(status, ERROR_SUCCESS);
+    EXPECT_EQ(key->SetValue(u"ssid", REG_SZ, Utf16Data(u"y").data(), 4), ERROR_SUCCESS);
+    EXPECT_EQ(key->Close(), ERROR_SUCCESS);
+    EXPECT_EQ(Read(), kHeader + kParmsSection + "\"SSID\"=\"y\"\n\n");
+}
+
+TEST_F(RegistryKeyTest, AKeyWithOnlySubkeysExistsAndGetsItsOwnSectionBeforeThem)
+{
+    Write(kHeader + "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms\\Tcpip]\n\"A\"=dword:00000001\n");
+    auto key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    const uint32_t rate = 15;
+    key->SetValue(u"TxRate", REG_DWORD, &rate, 4);
+    ASSERT_EQ(key->Close(), ERROR_SUCCESS);
+    EXPECT_EQ(Read(), kHeader + kParmsSection + "\"TxRate\"=dword:0000000f\n\n" +
+                          "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms\\Tcpip]\n\"A\"=dword:00000001\n\n");
+}
+
+TEST_F(RegistryKeyTest, QueryHonoursTheCapacityAndLeavesTheBufferAloneWhenTooSmall)
+{
+    Write(kHeader + kParmsSection + "\"SSID\"=\"office\"\n\"NetworkType\"=hex(1):03,00\n");
+    auto key = RegistryKey::Open(kParms, Access::Query);
+    ASSERT_TRUE(key);
+
+    std::vector<uint8_t> buffer(14, 0xcc);
+    uint32_t size = 13;
+    uint32_t type = 0;
+    EXPECT_EQ(key->QueryValue(u"SSID", buffer.data(), &size, &type), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 14u);
+    EXPECT_EQ(buffer, std::vector<uint8_t>(14, 0xcc));
+
+    size = 14;
+    EXPECT_EQ(key->QueryValue(u"ssid", buffer.data(), &size, &type), ERROR_SUCCESS);
+    EXPECT_EQ(size, 14u);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(buffer, Utf16Data(u"office"));
+
+    // A value shorter than the capacity fills only its own bytes.
+    std::vector<uint8_t> number{0xaa, 0xbb, 0xcc, 0xdd};
+    size = 4;
+    EXPECT_EQ(key->QueryValue(u"NetworkType", number.data(), &size, &type), ERROR_SUCCESS);
+    EXPECT_EQ(size, 2u);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(number, (std::vector<uint8_t>{0x03, 0x00, 0xcc, 0xdd}));
+
+    size = 4;
+    EXPECT_EQ(key->QueryValue(u"Missing", number.data(), &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key->SetValue(u"SSID", REG_SZ, buffer.data(), 14), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(key->Close(), ERROR_SUCCESS);
+    EXPECT_NE(key->QueryValue(u"SSID", buffer.data(), &size), ERROR_SUCCESS);
+
+    auto setter = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(setter);
+    EXPECT_EQ(setter->QueryValue(u"SSID", buffer.data(), &size), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(RegistryKeyTest, WritesLandTogetherAtCloseWithTheirExactBytes)
+{
+    const std::string before = kHeader + kParmsSection + "\"TxRate\"=dword:00000001\n";
+    Write(before);
+    auto key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    const std::u16string lone = u"n\xDC00t";
+    const std::vector<uint8_t> odd{0x41, 0x00, 0x42};
+    const uint32_t rate = 0x0b;
+    EXPECT_EQ(key->SetValue(u"TxRate", REG_DWORD, &rate, 4), ERROR_SUCCESS);
+    EXPECT_EQ(key->SetValue(u"SSID", REG_SZ, Utf16Data(lone).data(), 8), ERROR_SUCCESS);
+    EXPECT_EQ(key->SetValue(u"Odd", REG_SZ, odd.data(), 3), ERROR_SUCCESS);
+    EXPECT_EQ(key->SetValue(u"Empty", REG_BINARY, nullptr, 0), ERROR_SUCCESS);
+
+    // Nothing reaches the file, nor a reader, before the close.
+    EXPECT_EQ(Read(), before);
+    EXPECT_EQ(QueryParms(u"TxRate"), (Stored{REG_DWORD, {1, 0, 0, 0}}));
+    EXPECT_EQ(key->Close(), ERROR_SUCCESS);
+
+    EXPECT_EQ(Read(), kHeader + kParmsSection +
+                          "\"TxRate\"=dword:0000000b\n"
+                          "\"SSID\"=hex(1):6e,00,00,dc,74,00,00,00\n"
+                          "\"Odd\"=hex(1):41,00,42\n"
+                          "\"Empty\"=hex:\n\n");
+    EXPECT_EQ(QueryParms(u"TxRate"), (Stored{REG_DWORD, {0x0b, 0, 0, 0}}));
+    EXPECT_EQ(QueryParms(u"SSID"), (Stored{REG_SZ, Utf16Data(lone)}));
+    EXPECT_EQ(QueryParms(u"Odd"), (Stored{REG_SZ, odd}));
+    EXPECT_EQ(QueryParms(u"Empty"), (Stored{REG_BINARY, {}}));
+}
+
+TEST_F(RegistryKeyTest, RefusesNamesTheFileCannotCarry)
+{
+    Write(kHeader + kParmsSection);
+    auto key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    const uint32_t one = 1;
+    EXPECT_EQ(key->SetValue(std::u16string_view(u"a\0b", 3), REG_DWORD, &one, 4), ERROR_INVALID_DATA);
+    EXPECT_EQ(key->SetValue(u"line\nbreak", REG_DWORD, &one, 4), ERROR_INVALID_DATA);
+    EXPECT_EQ(key->SetValue(u"\xD800", REG_DWORD, &one, 4), ERROR_INVALID_DATA);
+    EXPECT_EQ(key->SetValue(u"NoData", REG_DWORD, nullptr, 4), ERROR_INVALID_DATA);
+    EXPECT_EQ(key->Close(), ERROR_SUCCESS);
+    EXPECT_EQ(Read(), kHeader + kParmsSection);
+}
+
+TEST_F(RegistryKeyTest, EveryOtherKeyAndValueIsKept)
+{
+    const std::string before =
+        kHeader +
+        "; a comment the store may drop\n"
+        "[HKEY_LOCAL_MACHINE\\Comm\\VQ731]\n"
+        "\"DisplayName\"=\"VQ731 \\\"b\\\" card\"\n"
+        "\"Dll\"=hex(2):76,00,71,00,00,00\n\n" +
+        kParmsSection +
+        "\"SSID\"=\"old\"\n"
+        "\"Unknown\"=hex(b):01,02,03,04,05,06,07,08\n"
+        "@=\"default\"\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Other]\n"
+        "\"Blob\"=hex:00,01,\\\n  02,03\n";
+    Write(before);
+    auto key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    key->SetValue(u"SSID", REG_SZ, Utf16Data(u"new").data(), 8);
+    ASSERT_EQ(key->Close(), ERROR_SUCCESS);
+
+    platform::regfile::Document expected = Parsed(before);
+    expected.FindKey(u"HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms")->Set(u"SSID", REG_SZ, Utf16Data(u"new"));
+    EXPECT_EQ(Parsed(Read()), expected);
+    EXPECT_EQ(Read().find("comment"), std::string::npos);
+}
+
+TEST_F(RegistryKeyTest, ReadsUtf16FilesAndRewritesThemAsUtf8)
+{
+    const std::string text = kHeader + kParmsSection + "\"SSID\"=\"caf\xC3\xA9\"\r\n\"TxRate\"=dword:00000002\r\n";
+    std::u16string wide;
+    for (char c : text)
+        wide += static_cast<char16_t>(static_cast<uint8_t>(c));
+    wide.replace(wide.find(u"caf") + 3, 2, u"\u00E9");
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t u : wide) {
+        utf16 += static_cast<char>(u & 0xff);
+        utf16 += static_cast<char>(u >> 8);
+    }
+    Write(utf16);
+    EXPECT_EQ(QueryParms(u"SSID"), (Stored{REG_SZ, Utf16Data(u"caf\u00E9")}));
+
+    auto key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    const uint32_t rate = 4;
+    key->SetValue(u"TxRate", REG_DWORD, &rate, 4);
+    ASSERT_EQ(key->Close(), ERROR_SUCCESS);
+    EXPECT_EQ(Read(), kHeader + kParmsSection + "\"SSID\"=\"caf\xC3\xA9\"\n\"TxRate\"=dword:00000004\n\n");
+}
+
+TEST_F(RegistryKeyTest, AnUnparsableFileIsNeverTouchedAndNamedOnceWithItsLine)
+{
+    const std::string bad = kHeader + kParmsSection + "\"SSID\"=\"ok\"\n\"Keys\"=hex:01,zz\n";
+    Write(bad);
+    ::testing::internal::CaptureStderr();
+    int32_t status = 0;
+    EXPECT_FALSE(RegistryKey::Open(kParms, Access::Query, &status));
+    EXPECT_EQ(status, ERROR_INVALID_DATA);
+    EXPECT_FALSE(RegistryKey::Open(kParms, Access::Set));
+    EXPECT_FALSE(RegistryKey::Create(kParms));
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, file.string() + ":5: bad hex byte\n");
+    EXPECT_EQ(Read(), bad);
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"registry.reg"});
+}
+
+TEST_F(RegistryKeyTest, AFileDamagedAfterTheOpenIsNotOverwrittenAtTheClose)
+{
+    Write(kHeader + kParmsSection + "\"SSID\"=\"ok\"\n");
+    auto key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    key->SetValue(u"SSID", REG_SZ, Utf16Data(u"new").data(), 8);
+    const std::string damaged = kHeader + kParmsSection + "\"SSID\"=\"ok\"\n\"x\"=dword:zz\n";
+    Write(damaged);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(key->Close(), ERROR_INVALID_DATA);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("registry.reg:5: bad dword"), std::string::npos);
+    EXPECT_EQ(Read(), damaged);
+}
+
+TEST_F(RegistryKeyTest, AKeyRemovedSinceTheOpenIsNotBroughtBack)
+{
+    Write(kHeader + kParmsSection + "\"SSID\"=\"ok\"\n");
+    auto key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    key->SetValue(u"SSID", REG_SZ, Utf16Data(u"new").data(), 8);
+    const std::string without = kHeader + "[HKEY_LOCAL_MACHINE\\Comm]\n";
+    Write(without);
+    EXPECT_EQ(key->Close(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Read(), without);
+}
+
+TEST_F(RegistryKeyTest, RefusesFilesOverSixteenMebibytes)
+{
+    Write(kHeader + kParmsSection);
+    ASSERT_EQ(::truncate(file.c_str(), (17 << 20)), 0);
+    ::testing::internal::CaptureStderr();
+    int32_t status = 0;
+    EXPECT_FALSE(RegistryKey::Open(kParms, Access::Query, &status));
+    EXPECT_EQ(status, ERROR_INVALID_DATA);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), file.string() + ": larger than 16 MiB, not read\n");
+}
+
+TEST_F(RegistryKeyTest, TheDriverSideCreatesFolderAndFileForItsOwnerOnly)
+{
+    const std::filesystem::path nested = dir / "config" / "wlan-utility" / "registry.reg";
+    testenv::ScopedEnv here("WLAN_REGISTRY_FILE", nested.string());
+    const mode_t oldMask = ::umask(0);
+    auto key = RegistryKey::Create(kParms);
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->Close(), ERROR_SUCCESS);
+    ::umask(oldMask);
+
+    EXPECT_EQ(ModeOf(dir / "config"), 0700u);
+    EXPECT_EQ(ModeOf(nested.parent_path()), 0700u);
+    EXPECT_EQ(ModeOf(nested), 0600u);
+    EXPECT_EQ(ModeOf(nested.string() + ".lock"), 0600u);
+    EXPECT_EQ(testenv::ReadFile(nested), kHeader + kParmsSection + "\n");
+
+    // Creating a key that is there already writes nothing.
+    const ino_t inode = InodeOf(nested);
+    auto again = RegistryKey::Create(kParms);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->Close(), ERROR_SUCCESS);
+    EXPECT_EQ(InodeOf(nested), inode);
+}
+
+TEST_F(RegistryKeyTest, ARewriteReplacesTheFileAndKeepsItsMode)
+{
+    Write(kHeader + kParmsSection);
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    const ino_t inode = InodeOf(file);
+    auto key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    const uint32_t one = 1;
+    key->SetValue(u"PSMode", REG_DWORD, &one, 4);
+    ASSERT_EQ(key->Close(), ERROR_SUCCESS);
+    EXPECT_NE(InodeOf(file), inode);
+    EXPECT_EQ(ModeOf(file), 0640u);
+}
+
+TEST_F(RegistryKeyTest, TheTemporaryFileNeverFollowsALinkAndStaleOnesAreRemoved)
+{
+    Write(kHeader + kParmsSection);
+    // Links planted under every name a writer of this process could pick, pointing where a
+    // followed link would create or overwrite a file; and leftovers of a killed writer.
+    const std::filesystem::path victim = dir / "victim";
+    const std::filesystem::path existing = dir / "existing";
+    testenv::WriteFile(existing, "precious");
+    const std::string prefix = "registry.reg.tmp-" + std::to_string(::getpid()) + "-";
+    for (int n = 0; n < 500; ++n)
+        std::filesystem::create_symlink(n % 2 ? victim : existing, dir / (prefix + std::to_string(n)));
+    testenv::WriteFile(dir / "registry.reg.tmp-1-0", "left by a killed writer");
+
+    auto key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    const uint32_t two = 2;
+    key->SetValue(u"WepReq", REG_DWORD, &two, 4);
+    ASSERT_EQ(key->Close(), ERROR_SUCCESS);
+
+    EXPECT_EQ(QueryParms(u"WepReq"), (Stored{REG_DWORD, {2, 0, 0, 0}}));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(victim)));
+    EXPECT_EQ(testenv::ReadFile(existing), "precious");
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"existing", "registry.reg", "registry.reg.lock"}));
+}
+
+TEST_F(RegistryKeyTest, TheLocationFollowsTheEnvironment)
+{
+    EXPECT_EQ(RegistryFile(), file);
+    testenv::ScopedEnv noFile("WLAN_REGISTRY_FILE", "");
+    testenv::ScopedEnv home("HOME", "/home/someone");
+    {
+        testenv::ScopedEnv config("XDG_CONFIG_HOME", "/xdg");
+        EXPECT_EQ(RegistryFile(), "/xdg/wlan-utility/registry.reg");
+    }
+    {
+        testenv::ScopedEnv relative("XDG_CONFIG_HOME", "relative");
+        EXPECT_EQ(RegistryFile(), "/home/someone/.config/wlan-utility/registry.reg");
+    }
+    testenv::ScopedEnv unset("XDG_CONFIG_HOME", "");
+    EXPECT_EQ(RegistryFile(), "/home/someone/.config/wlan-utility/registry.reg");
+}
+
+// Two processes write at once, each its own values, many times: the lock and the re-read
+// under it mean that neither loses what the other wrote.
+TEST_F(RegistryKeyTest, ConcurrentWritersKeepEachOthersChanges)
+{
+    Write(kHeader + kParmsSection + "\"SSID\"=\"kept\"\n");
+    constexpr int kWrites = 25;
+    std::vector<pid_t> children;
+    for (char16_t writer : {u'A', u'B'}) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int failures = 0;
+            for (uint32_t i = 0; i < kWrites; ++i) {
+                auto key = RegistryKey::Open(kParms, Access::Set);
+                const std::u16string name = std::u16string(1, writer) + char16_t(u'a' + i);
+                failures += !key || key->SetValue(name, REG_DWORD, &i, 4) != ERROR_SUCCESS ||
+                            key->Close() != ERROR_SUCCESS;
+            }
+            ::_exit(failures == 0 ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    auto key = RegistryKey::Open(kParms, Access::Query);
+    ASSERT_TRUE(key);
+    for (char16_t writer : {u'A', u'B'}) {
+        for (uint32_t i = 0; i < kWrites; ++i) {
+            const std::u16string name = std::u16string(1, writer) + char16_t(u'a' + i);
+            EXPECT_EQ(Query(*key, name), (Stored{REG_DWORD, {static_cast<uint8_t>(i), 0, 0, 0}}));
+        }
+    }
+    EXPECT_EQ(Query(*key, u"SSID"), (Stored{REG_SZ, Utf16Data(u"kept")}));
+}
