@@ -15,7 +15,7 @@ namespace fw {
 class Control {
 public:
     Control() = default;
-    virtual ~Control() = default;
+    virtual ~Control();
     Control(const Control&) = delete;
     Control& operator=(const Control&) = delete;
 

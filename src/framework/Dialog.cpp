@@ -1,1 +1,118 @@
-// Not written yet.
+#include "framework/Dialog.h"
+
+#include "framework/ComboBox.h"
+#include "framework/ControlFactory.h"
+#include "framework/DataExchange.h"
+#include "framework/DialogUnits.h"
+#include "framework/DialogWindow.h"
+#include "framework/PropertyPage.h"
+#include "framework/WinApp.h"
+#include "framework/WndImpl.h"
+
+#include <QComboBox>
+
+namespace fw {
+
+FW_IMPLEMENT_DYNAMIC(Dialog, Wnd)
+
+void DialogWidget::done(int result)
+{
+    if (onDone_)
+        onDone_(result);
+    else
+        QDialog::done(result);
+}
+
+void BuildDialogWindow(Dialog& dialog, QWidget* parentWidget)
+{
+    const DialogTemplate& tmpl = dialog.GetTemplate();
+    const DialogUnits units = DialogUnits::ForTemplate(tmpl);
+    const bool page = dialog.IsKindOf(&PropertyPage::runtimeClass);
+
+    QWidget* window = nullptr;
+    if (page) {
+        window = new QWidget(parentWidget);
+    } else {
+        auto* dlg = new DialogWidget(parentWidget);
+        dlg->SetOnDone([&dialog](int result) { dialog.EndDialog(result == QDialog::Accepted ? IDOK : IDCANCEL); });
+        window = dlg;
+    }
+    window->setFont(units.Font());
+    window->setWindowTitle(ToQString(tmpl.caption));
+    const QSize client = units.ToPixels(tmpl.w, tmpl.h);
+    if (page) {
+        window->setMinimumSize(client);
+        window->resize(client);
+    } else {
+        window->setFixedSize(client);
+    }
+
+    Wnd::Impl& impl = dialog.impl();
+    impl.Adopt(window);
+    for (const ControlTemplate& ctl : tmpl.controls)
+        if (QWidget* control = ControlFactory::Create(ctl, *window, units, dialog))
+            impl.controls.emplace_back(ctl.id, control);
+}
+
+Dialog::Dialog(const DialogTemplate& tmpl, Wnd* parent) : template_(tmpl), parent_(parent) {}
+
+Dialog::~Dialog() = default;
+
+intptr_t Dialog::DoModal()
+{
+    if (HasWindow())
+        return -1;
+    // Without a parent the application's main window owns the dialog, unless it is that
+    // window itself.
+    Wnd* owner = parent_;
+    if (!owner)
+        if (WinApp* app = WinApp::Instance(); app && app->m_pMainWnd != this)
+            owner = app->m_pMainWnd;
+    BuildDialogWindow(*this, owner ? owner->GetSafeWidget() : nullptr);
+
+    Impl::ModalRun run;
+    impl().modal = &run;
+    OnInitDialog();
+    const intptr_t result = impl().RunModalLoop(run);
+    impl().modal = nullptr;
+    if (impl().widget)
+        impl().ReleaseWindow();
+    return result;
+}
+
+bool Dialog::Create(Wnd* parent)
+{
+    if (HasWindow())
+        return false;
+    Wnd* owner = parent ? parent : parent_;
+    BuildDialogWindow(*this, owner ? owner->GetSafeWidget() : nullptr);
+    OnInitDialog();
+    return HasWindow();
+}
+
+void Dialog::EndDialog(intptr_t result)
+{
+    impl().EndModal(result);
+}
+
+bool Dialog::OnInitDialog()
+{
+    // The combo lists are filled before the data exchange and before the derived class's
+    // own initialisation, which may select any of their entries.
+    for (const ComboEntries& list : template_.comboEntries) {
+        QWidget* widget = impl().FindControl(list.id);
+        if (!qobject_cast<QComboBox*>(widget))
+            continue;
+        ComboBox combo;
+        combo.Attach(widget, list.id);
+        for (std::u16string_view entry : list.entries)
+            combo.AddString(entry);
+    }
+    DataExchange dx(*this);
+    DoDataExchange(dx);
+    return true;
+}
+
+void Dialog::DoDataExchange(DataExchange&) {}
+
+} // namespace fw

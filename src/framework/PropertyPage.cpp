@@ -1,1 +1,11 @@
-// Not written yet.
+#include "framework/PropertyPage.h"
+
+namespace fw {
+
+FW_IMPLEMENT_DYNAMIC(PropertyPage, Dialog)
+
+PropertyPage::PropertyPage(const DialogTemplate& tmpl) : Dialog(tmpl) {}
+
+PropertyPage::~PropertyPage() = default;
+
+} // namespace fw

@@ -1,1 +1,228 @@
-// Not written yet.
+#include "framework/PropertySheet.h"
+
+#include "framework/DialogUnits.h"
+#include "framework/DialogWindow.h"
+#include "framework/PropertyPage.h"
+#include "framework/WinApp.h"
+#include "framework/WndImpl.h"
+
+#include <QDialogButtonBox>
+#include <QEvent>
+#include <QPushButton>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+namespace fw {
+
+FW_IMPLEMENT_DYNAMIC(PropertySheet, Wnd)
+
+namespace {
+
+std::function<void(PropertySheet&)>& ShownHook()
+{
+    static std::function<void(PropertySheet&)> hook;
+    return hook;
+}
+
+// The place of one page in the tab widget. It has the page's size from the start, so the
+// sheet is laid out for every page before any page window exists.
+class PageSlot : public QWidget {
+public:
+    PageSlot(QSize pageSize, QWidget* parent) : QWidget(parent), pageSize_(pageSize) {}
+    QSize sizeHint() const override { return pageSize_; }
+    QSize minimumSizeHint() const override { return pageSize_; }
+
+private:
+    QSize pageSize_;
+};
+
+// Runs the shown hook once the sheet's modal loop runs, after its first show.
+class ShowWatcher : public QObject {
+public:
+    ShowWatcher(PropertySheet& sheet, QWidget& window) : QObject(&window), sheet_(sheet) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && !fired_) {
+            fired_ = true;
+            // Queued: ending the sheet from inside its own show would come before its loop.
+            QMetaObject::invokeMethod(
+                watched, [this] {
+                    if (auto hook = ShownHook())
+                        hook(sheet_);
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    PropertySheet& sheet_;
+    bool fired_ = false;
+};
+
+void SendActivate(PropertyPage& page, uint32_t state, Wnd* other)
+{
+    page.SendMessage(WM_ACTIVATE, MakeWParam(static_cast<uint16_t>(state), 0), reinterpret_cast<intptr_t>(other));
+}
+
+} // namespace
+
+PropertySheet::PropertySheet(std::u16string_view caption, Wnd* parent, unsigned selectPage)
+    : caption_(caption), parent_(parent), selectPage_(selectPage)
+{
+}
+
+PropertySheet::~PropertySheet() = default;
+
+void PropertySheet::AddPage(PropertyPage& page)
+{
+    for (PropertyPage* existing : pages_)
+        if (existing == &page)
+            return;
+    pages_.push_back(&page);
+}
+
+int PropertySheet::GetPageCount() const
+{
+    return static_cast<int>(pages_.size());
+}
+
+PropertyPage* PropertySheet::GetPage(int index) const
+{
+    return index >= 0 && index < GetPageCount() ? pages_[static_cast<size_t>(index)] : nullptr;
+}
+
+int PropertySheet::GetActiveIndex() const
+{
+    if (impl().tabs)
+        return impl().activePage;
+    return selectPage_ < pages_.size() ? static_cast<int>(selectPage_) : 0;
+}
+
+bool PropertySheet::SetActivePage(int index)
+{
+    if (!GetPage(index))
+        return false;
+    if (impl().tabs)
+        impl().tabs->setCurrentIndex(index);  // activation follows from the tab change
+    else
+        selectPage_ = static_cast<unsigned>(index);
+    return true;
+}
+
+std::u16string PropertySheet::GetCaption() const
+{
+    return caption_;
+}
+
+void PropertySheet::SetShownHook(std::function<void(PropertySheet&)> hook)
+{
+    ShownHook() = std::move(hook);
+}
+
+void PropertySheet::EndDialog(intptr_t result)
+{
+    impl().EndModal(result);
+}
+
+void PropertySheet::ActivatePage(int index)
+{
+    Impl& sheet = impl();
+    PropertyPage* next = GetPage(index);
+    if (!next || index == sheet.activePage || !sheet.tabs)
+        return;
+    PropertyPage* previous = GetPage(sheet.activePage);
+    // The page left behind hears of it before the new page is created or activated, so at
+    // most one page has a request standing in the block.
+    if (previous && previous->HasWindow())
+        SendActivate(*previous, WA_INACTIVE, next);
+    sheet.activePage = index;
+    if (!next->HasWindow()) {
+        QWidget* slot = sheet.tabs->widget(index);
+        BuildDialogWindow(*next, slot);
+        next->OnInitDialog();
+        if (QWidget* window = next->GetSafeWidget())
+            window->show();
+    }
+    if (next->HasWindow() && sheet.activePage == index)
+        SendActivate(*next, WA_ACTIVE, previous);
+}
+
+QWidget* PropertySheet::BuildWindow()
+{
+    Wnd* owner = parent_;
+    if (!owner)
+        if (WinApp* app = WinApp::Instance())
+            owner = app->m_pMainWnd;
+
+    auto* window = new DialogWidget(owner ? owner->GetSafeWidget() : nullptr);
+    window->setWindowTitle(ToQString(caption_));
+    window->setFont(DialogUnits::ForTemplate(pages_.front()->GetTemplate()).Font());
+    window->SetOnDone([this](int result) { EndDialog(result == QDialog::Accepted ? IDOK : IDCANCEL); });
+
+    auto* tabs = new QTabWidget(window);
+    // Every caption shows at once: no scroll arrows and no shortening; the sheet grows to fit.
+    tabs->setUsesScrollButtons(false);
+    tabs->setElideMode(Qt::ElideNone);
+    tabs->tabBar()->setExpanding(false);
+    for (PropertyPage* page : pages_) {
+        const DialogTemplate& tmpl = page->GetTemplate();
+        const QSize size = DialogUnits::ForTemplate(tmpl).ToPixels(tmpl.w, tmpl.h);
+        tabs->addTab(new PageSlot(size, tabs), ToQString(tmpl.caption));
+    }
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, window);
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setAutoDefault(false);
+    ok->setDefault(true);
+    buttons->button(QDialogButtonBox::Cancel)->setAutoDefault(false);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, window, [this] { EndDialog(IDOK); });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, window, [this] { EndDialog(IDCANCEL); });
+
+    auto* layout = new QVBoxLayout(window);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(tabs);
+    layout->addWidget(buttons);
+
+    impl().Adopt(window);
+    impl().tabs = tabs;
+    return window;
+}
+
+intptr_t PropertySheet::DoModal()
+{
+    if (HasWindow() || pages_.empty())
+        return -1;
+    QWidget* window = BuildWindow();
+    QTabWidget* tabs = impl().tabs;
+    const int first = GetActiveIndex();
+    tabs->setCurrentIndex(first);
+    QObject::connect(tabs, &QTabWidget::currentChanged, window, [this](int index) { ActivatePage(index); });
+    window->installEventFilter(new ShowWatcher(*this, *window));
+
+    Impl::ModalRun run;
+    impl().modal = &run;
+    ActivatePage(first);
+    const intptr_t result = impl().RunModalLoop(run);
+    impl().modal = nullptr;
+    CloseDown();
+    return result;
+}
+
+void PropertySheet::CloseDown()
+{
+    Impl& sheet = impl();
+    if (sheet.tabs)
+        QObject::disconnect(sheet.tabs, &QTabWidget::currentChanged, nullptr, nullptr);
+    // The active page hears that it is no longer active before any page window goes.
+    if (PropertyPage* active = GetPage(sheet.activePage); active && active->HasWindow())
+        SendActivate(*active, WA_INACTIVE, nullptr);
+    sheet.activePage = -1;
+    for (PropertyPage* page : pages_)
+        if (page->GetSafeWidget())
+            page->impl().ReleaseWindow();
+    sheet.ReleaseWindow();
+}
+
+} // namespace fw

@@ -32,12 +32,18 @@ public:
     int GetActiveIndex() const;
     bool SetActivePage(int index);
     std::u16string GetCaption() const;
+    // Ends the sheet's modal run with `result`, as its closing controls do (IDOK 1, IDCANCEL 2).
+    void EndDialog(intptr_t result);
 
     // A hook run once when any sheet is first shown (the start-up benchmark and tests use
     // it to close the sheet at once). An empty function removes it.
     static void SetShownHook(std::function<void(PropertySheet&)> hook);
 
 private:
+    QWidget* BuildWindow();
+    void ActivatePage(int index);
+    void CloseDown();
+
     std::u16string caption_;
     Wnd* parent_;
     unsigned selectPage_;

@@ -1,0 +1,146 @@
+#include "framework/ControlFactory.h"
+
+#include "framework/DialogUnits.h"
+#include "framework/EditLimit.h"
+#include "framework/WndImpl.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <algorithm>
+#include <limits>
+
+namespace fw {
+
+namespace {
+
+// Enter in the edit field of an editable combo goes to the dialog (the sheet's default
+// button), as in a classic dialog. Left to Qt, the combo would take it to select a matching
+// entry or to add one.
+class EnterToDialog : public QObject {
+public:
+    explicit EnterToDialog(QComboBox& combo) : QObject(&combo), combo_(combo) {}
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+            return false;
+        if (QWidget* parent = combo_.parentWidget()) {
+            QKeyEvent forwarded(QEvent::KeyPress, key->key(), key->modifiers(), key->text());
+            QCoreApplication::sendEvent(parent, &forwarded);
+        }
+        return true;
+    }
+
+private:
+    QComboBox& combo_;
+};
+
+QWidget* CreateLabel(const ControlTemplate& ctl, QWidget& parent)
+{
+    auto* label = new QLabel(&parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(ToQString(ctl.text));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setWordWrap(true);
+    return label;
+}
+
+QWidget* CreateEdit(const ControlTemplate& ctl, QWidget& parent)
+{
+    auto* edit = new QLineEdit(&parent);
+    edit->setFrame((ctl.style & StyleNoBorder) == 0);
+    auto* limit = new EditLimit(*edit);
+    limit->SetProgramText(ToQString(ctl.text));
+    // Typing, pasting, cutting and undoing notify through textEdited, once per change; the
+    // program's own text is notified by SetWindowText.
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [edit, limit](const QString& text) {
+        if (text != limit->Previous())
+            NotifyOwner(*edit, EN_CHANGE);
+    });
+    return edit;
+}
+
+QWidget* CreateCombo(const ControlTemplate& ctl, QWidget& parent)
+{
+    auto* combo = new QComboBox(&parent);
+    // Without a placeholder Qt selects the first entry added to an empty combo.
+    combo->setPlaceholderText(QStringLiteral(" "));
+    combo->setProperty(kSortedProperty, (ctl.style & StyleSorted) != 0);
+    combo->setMaxVisibleItems(std::max(1, (ctl.h - kComboLineUnits) / kListEntryUnits));
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    if (ctl.kind == ControlKind::Combo) {
+        combo->setEditable(true);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        combo->setCompleter(nullptr);
+        QLineEdit* edit = combo->lineEdit();
+        // The selection of an editable combo is what was last chosen or set: typed text that
+        // matches an entry selects nothing, neither on Enter nor when the focus leaves.
+        QObject::disconnect(edit, &QLineEdit::editingFinished, combo, nullptr);
+        QObject::disconnect(edit, &QLineEdit::returnPressed, combo, nullptr);
+        edit->installEventFilter(new EnterToDialog(*combo));
+        edit->setMaxLength(std::numeric_limits<int>::max());
+    }
+    QObject::connect(combo, &QComboBox::activated, combo, [combo](int) { NotifyOwner(*combo, CBN_SELCHANGE); });
+    return combo;
+}
+
+QWidget* CreateButton(const ControlTemplate& ctl, QWidget& parent)
+{
+    auto* button = new QPushButton(ToQString(ctl.text), &parent);
+    // A page's button is never a default button: Enter belongs to the sheet's OK.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    QObject::connect(button, &QPushButton::clicked, button, [button] { NotifyOwner(*button, BN_CLICKED); });
+    return button;
+}
+
+QWidget* CreateBar(QWidget& parent)
+{
+    auto* bar = new QProgressBar(&parent);
+    bar->setRange(0, 100);  // the classic default range
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    bar->setFocusPolicy(Qt::NoFocus);
+    return bar;
+}
+
+QRect Placement(const ControlTemplate& ctl, const DialogUnits& units)
+{
+    QRect rect = units.ToPixels(ctl.x, ctl.y, ctl.w, ctl.h);
+    if (ctl.kind == ControlKind::List || ctl.kind == ControlKind::Combo)
+        rect.setHeight(units.ToPixelsY(std::min<int>(ctl.h, kComboLineUnits)));
+    return rect;
+}
+
+} // namespace
+
+QWidget* ControlFactory::Create(const ControlTemplate& ctl, QWidget& parent, const DialogUnits& units, Wnd& owner)
+{
+    QWidget* widget = nullptr;
+    switch (ctl.kind) {
+    case ControlKind::Label: widget = CreateLabel(ctl, parent); break;
+    case ControlKind::Edit: widget = CreateEdit(ctl, parent); break;
+    case ControlKind::List:
+    case ControlKind::Combo: widget = CreateCombo(ctl, parent); break;
+    case ControlKind::Button: widget = CreateButton(ctl, parent); break;
+    case ControlKind::Bar: widget = CreateBar(parent); break;
+    }
+    if (!widget)
+        return nullptr;
+    widget->setGeometry(Placement(ctl, units));
+    if (ctl.style & StyleDisabled)
+        widget->setEnabled(false);
+    SetControlOwner(*widget, owner, ctl.id);
+    return widget;
+}
+
+} // namespace fw
