@@ -85,8 +85,8 @@ protected:
     }
     uint8_t* ServiceBytes() const { return static_cast<uint8_t*>(serviceView_.Data()); }
 
-    const std::filesystem::path registryFile_ = dir_ / "registry.reg";
     testenv::TempDir dir_;
+    const std::filesystem::path registryFile_ = dir_ / "registry.reg";
     testenv::ScopedEnv registry_{"WLAN_REGISTRY_FILE", registryFile_.string()};
     const std::string blockName_ = testenv::UniqueBlockName();
     testenv::ScopedEnv block_{"WLAN_CONNECT_BLOCK", blockName_};

@@ -7,7 +7,6 @@
 #include <QImage>
 #include <QString>
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -38,11 +37,9 @@ class DesktopIconTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(DesktopIconTest, PngShowsTheSamePixels)
 {
-    const char* binaryDir = std::getenv("WLAN_TEST_BINARY_DIR");
-    ASSERT_NE(binaryDir, nullptr);
     const fw::IconImage& image = kAppIcon.images[static_cast<size_t>(GetParam())];
     const std::string size = std::to_string(image.size);
-    const std::string path = std::string(binaryDir) + "/src/ui/icons/" + size + "x" + size + "/wlan-utility.png";
+    const std::string path = std::string(DESKTOP_ICON_DIR) + "/" + size + "x" + size + "/wlan-utility.png";
 
     QImage png;
     ASSERT_TRUE(png.load(QString::fromStdString(path))) << path;

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -117,16 +118,31 @@ TEST_F(SheetTest, ShowsAllFourCaptionsAtOnceWithoutScrollArrows)
     EXPECT_EQ(when.Shows(), 1);
 }
 
-// Where a control's text is drawn, in its parent's coordinates; for other controls their
-// whole box.
+// Where a label's text is drawn, in the label's coordinates: its lines, each a font height
+// high, without the leading below the last one, placed as the label aligns them.
+QRect DrawnText(const QLabel* label)
+{
+    const QFontMetrics fm = label->fontMetrics();
+    const QRect inner = label->contentsRect();
+    const Qt::Alignment align = label->alignment();
+    const int flags = int(align) | (label->wordWrap() ? int(Qt::TextWordWrap) : 0);
+    QRect text = fm.boundingRect(inner, flags, label->text());
+    const int lines = std::max(1, (text.height() + fm.lineSpacing() / 2) / fm.lineSpacing());
+    text.setHeight(lines * fm.lineSpacing() - std::max(0, fm.leading()));
+    if (align & Qt::AlignTop)
+        text.moveTop(inner.top());
+    else if (align & Qt::AlignBottom)
+        text.moveBottom(inner.bottom());
+    else
+        text.moveTop(inner.top() + (inner.height() - text.height()) / 2);
+    return text;
+}
+
+// What a control occupies in its parent's coordinates: a label its text, others their box.
 QRect Occupied(QWidget* control)
 {
-    if (auto* label = qobject_cast<QLabel*>(control)) {
-        const QRect inner = label->contentsRect();
-        const int flags = int(label->alignment()) | (label->wordWrap() ? int(Qt::TextWordWrap) : 0);
-        const QRect text = label->fontMetrics().boundingRect(inner, flags, label->text());
-        return text.translated(label->pos());
-    }
+    if (auto* label = qobject_cast<QLabel*>(control))
+        return DrawnText(label).translated(label->pos());
     return control->geometry();
 }
 
@@ -145,9 +161,10 @@ void ExpectReadable(QWidget* page)
         const QRect inner = control->contentsRect();
         if (auto* label = qobject_cast<QLabel*>(control)) {
             SCOPED_TRACE("label " + Narrow(label->text()));
-            const QRect text = Occupied(label).translated(-label->pos());
+            const QRect text = DrawnText(label);
             EXPECT_TRUE(inner.contains(text)) << "text " << text.width() << "x" << text.height() << " in a box "
-                                              << inner.width() << "x" << inner.height();
+                                              << inner.width() << "x" << inner.height() << " (font height "
+                                              << fm.height() << ", leading " << fm.leading() << ")";
         } else if (auto* button = qobject_cast<QPushButton*>(control)) {
             SCOPED_TRACE("button " + Narrow(button->text()));
             EXPECT_LT(fm.horizontalAdvance(button->text()), inner.width());
