@@ -194,9 +194,9 @@ intptr_t PropertySheet::DoModal()
 {
     if (HasWindow() || pages_.empty())
         return -1;
+    const int first = GetActiveIndex();
     QWidget* window = BuildWindow();
     QTabWidget* tabs = impl().tabs;
-    const int first = GetActiveIndex();
     tabs->setCurrentIndex(first);
     QObject::connect(tabs, &QTabWidget::currentChanged, window, [this](int index) { ActivatePage(index); });
     window->installEventFilter(new ShowWatcher(*this, *window));

@@ -75,6 +75,8 @@ void TestPage::OnActivate(uint32_t state, fw::Wnd* other, bool minimised)
 {
     fw::PropertyPage::OnActivate(state, other, minimised);
     Record({"WM_ACTIVATE", 0, state});
+    if (onActivate)
+        onActivate(*this, state);
 }
 
 } // namespace fwtest

@@ -82,7 +82,8 @@ public:
     std::function<void(TestPage&)> onInit;
     // Run inside the handler of editA's change, before it records its own id.
     std::function<void(TestPage&)> onEditAChange;
-    int selectionSeenInInit = -2;
+    // Run inside the activation handler, after it has recorded the state.
+    std::function<void(TestPage&, uint32_t)> onActivate;
 
 protected:
     void DoDataExchange(fw::DataExchange& dx) override;
