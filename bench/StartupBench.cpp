@@ -3,7 +3,7 @@
 // times in turn; the figures are the medians of the wall time from spawning the child to the
 // first show of its window, and of the child's peak resident set, reported as ratios.
 //
-//   bench_startup [--runs N]      (QT_QPA_PLATFORM defaults to offscreen)
+//   bench_startup [--runs N]      (offscreen unless QT_QPA_PLATFORM or a display says otherwise)
 
 #include "app/nApp.h"
 #include "framework/PropertySheet.h"
@@ -172,7 +172,9 @@ int main(int argc, char** argv)
         return 1;
     setenv("WLAN_REGISTRY_FILE", (std::string(dir) + "/registry.reg").c_str(), 1);
     setenv("WLAN_CONNECT_BLOCK", ("/wlan-bench-" + std::to_string(getpid())).c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Offscreen unless asked otherwise or a display is there (xvfb-run, a desktop).
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
     char self[4096];
     const ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -199,7 +201,8 @@ int main(int argc, char** argv)
 
     const double bt = Median(bareMs), bm = Median(bareMb), ut = Median(utilityMs), um = Median(utilityMb);
     const double timeRatio = ut / bt, memoryRatio = um / bm;
-    std::printf("Start-up to first show, %s platform, median of %d runs each\n", std::getenv("QT_QPA_PLATFORM"), runs);
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    std::printf("Start-up to first show, %s platform, median of %d runs each\n", platform ? platform : "default", runs);
     std::printf("  %-32s %10s %12s\n", "", "time", "peak RSS");
     std::printf("  %-32s %7.1f ms %9.1f MB\n", "bare Qt dialog, four tabs", bt, bm);
     std::printf("  %-32s %7.1f ms %9.1f MB\n", "wlan-utility", ut, um);
