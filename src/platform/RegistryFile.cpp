@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <unordered_map>
 
 namespace platform::regfile {
@@ -316,12 +317,14 @@ private:
             return Error("empty key name");
         if (path.front() == u'-')
             return Error("deleting keys is not supported");
-        std::u16string folded = Fold(path);
-        auto [it, added] = keyIndex_.try_emplace(folded, document_.keys_.size());
-        if (added)
+        auto [it, added] = keyIndex_.try_emplace(Fold(path), document_.keys_.size());
+        if (added) {
+            if (auto error = CountEntry())
+                return error;
             document_.keys_.push_back(Key{std::u16string(path), {}});
+            valueIndex_.emplace_back();
+        }
         currentKey_ = it->second;
-        currentFolded_ = std::move(folded);
         return std::nullopt;
     }
 
@@ -344,8 +347,7 @@ private:
         value.name = std::move(name);
         if (auto error = ParseData(Trim(line.substr(i + 1)), value))
             return error;
-        Store(std::move(value));
-        return std::nullopt;
+        return Store(std::move(value));
     }
 
     std::optional<ParseError> ParseData(std::u16string_view data, Value& value)
@@ -472,27 +474,38 @@ private:
     }
 
     // A name given twice in one key keeps the last data, as an import would.
-    void Store(Value value)
+    std::optional<ParseError> Store(Value value)
     {
         Key& key = document_.keys_[*currentKey_];
-        std::u16string id = currentFolded_ + u'\n' + Fold(value.name);
-        auto [it, added] = valueIndex_.try_emplace(std::move(id), key.values.size());
-        if (added) {
-            key.values.push_back(std::move(value));
-        } else {
+        auto [it, added] = valueIndex_[*currentKey_].try_emplace(Fold(value.name), key.values.size());
+        if (!added) {
             key.values[it->second].type = value.type;
             key.values[it->second].data = std::move(value.data);
+            return std::nullopt;
         }
+        if (auto error = CountEntry())
+            return error;
+        key.values.push_back(std::move(value));
+        return std::nullopt;
+    }
+
+    // Each key and value costs far more memory than its line in the file; a cap on their
+    // number keeps a hostile file of small lines from costing hundreds of megabytes.
+    std::optional<ParseError> CountEntry()
+    {
+        if (++entries_ > kMaxEntries)
+            return Error("more than " + std::to_string(kMaxEntries) + " keys and values");
+        return std::nullopt;
     }
 
     std::u16string_view text_;
     size_t pos_ = 0;
     size_t lineNumber_ = 0;
     Document document_;
-    std::unordered_map<std::u16string, size_t> keyIndex_;
-    std::unordered_map<std::u16string, size_t> valueIndex_;
+    std::unordered_map<std::u16string, size_t> keyIndex_;  // folded path to index in keys_
+    std::vector<std::unordered_map<std::u16string, size_t>> valueIndex_;  // per key, by folded name
     std::optional<size_t> currentKey_;
-    std::u16string currentFolded_;
+    size_t entries_ = 0;
 };
 
 // ---- Document ----
@@ -530,17 +543,28 @@ void AppendHex(std::string& out, size_t lineStart, const Value& value)
         std::snprintf(buffer, sizeof buffer, "hex(%x):", value.type);
         out += buffer;
     }
-    for (size_t i = 0; i < value.data.size(); ++i) {
-        std::snprintf(buffer, sizeof buffer, "%02x", value.data[i]);
-        out += buffer;
-        if (i + 1 == value.data.size())
+    // Built a line at a time in a small buffer: values may be megabytes long.
+    constexpr char kDigits[] = "0123456789abcdef";
+    char line[kHexLineWidth + 16];
+    size_t used = 0;
+    size_t width = out.size() - lineStart;
+    const uint8_t* bytes = value.data.data();
+    const size_t count = value.data.size();
+    for (size_t i = 0; i < count; ++i) {
+        line[used++] = kDigits[bytes[i] >> 4];
+        line[used++] = kDigits[bytes[i] & 0xF];
+        if (i + 1 == count)
             break;
-        out += ',';
-        if (out.size() - lineStart >= kHexLineWidth) {
-            out += "\\\n  ";
-            lineStart = out.size() - 2;
+        line[used++] = ',';
+        if (width + used >= kHexLineWidth) {
+            for (char c : {'\\', '\n', ' ', ' '})
+                line[used++] = c;
+            out.append(line, used);
+            used = 0;
+            width = 2;
         }
     }
+    out.append(line, used);
 }
 
 void AppendValue(std::string& out, const Value& value)

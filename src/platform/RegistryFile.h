@@ -28,6 +28,8 @@ class Parser;
 
 // Files beyond this size are refused, so a hostile or damaged file cannot exhaust memory.
 inline constexpr size_t kMaxFileBytes = size_t{16} << 20;
+// Each key and value costs far more memory than its line; so does a file of many tiny lines.
+inline constexpr size_t kMaxEntries = 100000;
 
 struct Value {
     std::u16string name;  // empty for the key's default value, written "@"

@@ -254,9 +254,16 @@ int32_t RegistryStore::Update(const std::filesystem::path& file, FolderCreation 
     if (status != ERROR_SUCCESS)
         return status;
 
+    // Never write a file that this store would then refuse to read (too large, too many
+    // entries) or read differently.
     const std::string bytes = current.document.Serialize();
-    if (bytes.size() > regfile::kMaxFileBytes) {
-        Report(file.string() + ": would grow past 16 MiB, nothing written");
+    auto reread = regfile::Document::Parse(bytes);
+    if (const auto* error = std::get_if<regfile::ParseError>(&reread)) {
+        Report(file.string() + ": nothing written, the result would be unreadable: " + error->message);
+        return ERROR_INVALID_DATA;
+    }
+    if (!(std::get<regfile::Document>(reread) == current.document)) {
+        Report(file.string() + ": nothing written, the result would not read back the same");
         return ERROR_INVALID_DATA;
     }
     return Replace(file, bytes, missing ? 0600 : current.mode);

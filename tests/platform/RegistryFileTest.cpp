@@ -244,6 +244,19 @@ TEST(RegistryFileTest, RefusesFilesOverTheSizeLimit)
     EXPECT_NE(error->message.find("16 MiB"), std::string::npos);
 }
 
+TEST(RegistryFileTest, RefusesMoreKeysAndValuesThanItsCap)
+{
+    // One key and values up to the cap; one more value is refused, on its own line.
+    std::string full = kHeader + "[K]\n";
+    for (size_t n = 1; n < platform::regfile::kMaxEntries; ++n)
+        full += "\"" + std::to_string(n) + "\"=hex:\n";
+    full += "[k]\n";  // the same key again costs nothing
+    const auto error = ErrorOf(full + "\"one more\"=hex:\n");
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->line, platform::regfile::kMaxEntries + 4);
+    EXPECT_NE(error->message.find("keys and values"), std::string::npos);
+}
+
 namespace {
 
 std::u16string RandomUtf16(std::mt19937& random, size_t maxLength)

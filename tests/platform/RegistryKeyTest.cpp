@@ -323,6 +323,25 @@ TEST_F(RegistryKeyTest, RefusesFilesOverSixteenMebibytes)
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), file.string() + ": larger than 16 MiB, not read\n");
 }
 
+// Nothing is written that this store would then refuse to read: here a value whose hex
+// text takes the file past its size limit.
+TEST_F(RegistryKeyTest, NeverWritesAFileItWouldRefuseToRead)
+{
+    const std::string before = kHeader + kParmsSection + "\"SSID\"=\"ok\"\n";
+    Write(before);
+    auto key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    const std::vector<uint8_t> big(6 << 20, 0x5a);
+    EXPECT_EQ(key->SetValue(u"Big", REG_BINARY, big.data(), static_cast<uint32_t>(big.size())),
+              ERROR_SUCCESS);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(key->Close(), ERROR_INVALID_DATA);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              file.string() + ": nothing written, the result would be unreadable: larger than 16 MiB\n");
+    EXPECT_EQ(Read(), before);
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+}
+
 TEST_F(RegistryKeyTest, TheDriverSideCreatesFolderAndFileForItsOwnerOnly)
 {
     const std::filesystem::path nested = dir / "config" / "wlan-utility" / "registry.reg";
