@@ -105,7 +105,9 @@ bool CreateFolders(const std::filesystem::path& folder)
     std::filesystem::path partial;
     for (const auto& part : folder) {
         partial /= part;
-        if (::mkdir(partial.c_str(), 0700) < 0 && errno != EEXIST)
+        if (::mkdir(partial.c_str(), 0700) == 0)
+            ::chmod(partial.c_str(), 0700);  // whatever the umask took away
+        else if (errno != EEXIST)
             return false;
     }
     struct stat st {};
@@ -236,9 +238,14 @@ int32_t RegistryStore::Update(const std::filesystem::path& file, FolderCreation 
         return Fail(file, "cannot create its folder", errno);
 
     const std::filesystem::path lockPath = file.string() + ".lock";
+    // Opened for writing, as network file systems want for an exclusive lock; its mode is
+    // set whatever a umask took away, so that the next writer can open it too.
     UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!lock)
         return Fail(lockPath, "cannot open the lock file", errno);
+    struct stat lockStat {};
+    if (::fstat(lock.get(), &lockStat) == 0 && (lockStat.st_mode & 0777) != 0600)
+        ::fchmod(lock.get(), 0600);
     while (::flock(lock.get(), LOCK_EX) < 0) {
         if (errno != EINTR)
             return Fail(lockPath, "cannot lock", errno);

@@ -346,7 +346,8 @@ TEST_F(RegistryKeyTest, TheDriverSideCreatesFolderAndFileForItsOwnerOnly)
 {
     const std::filesystem::path nested = dir / "config" / "wlan-utility" / "registry.reg";
     testenv::ScopedEnv here("WLAN_REGISTRY_FILE", nested.string());
-    const mode_t oldMask = ::umask(0);
+    // A umask neither widens nor narrows what the store creates.
+    const mode_t oldMask = ::umask(0277);
     auto key = RegistryKey::Create(kParms);
     ASSERT_TRUE(key);
     EXPECT_EQ(key->Close(), ERROR_SUCCESS);
