@@ -8,6 +8,9 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QStyleOptionComplex>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -44,13 +47,45 @@ private:
     QComboBox& combo_;
 };
 
-QWidget* CreateLabel(const ControlTemplate& ctl, QWidget& parent)
+// The combo box parts at their classic sizes: a drop-down button as wide as a scroll bar and
+// a thin frame, so the entry text gets the room the templates were laid out for (Fusion's
+// wider button and margins would cut "Fully Automatic" in its 60-unit list).
+class ClassicComboStyle : public QProxyStyle {
+public:
+    static QStyle* Instance()
+    {
+        static QPointer<QStyle> style;
+        if (!style) {
+            style = new ClassicComboStyle;
+            style->setParent(qApp);  // goes with the application, after every widget
+        }
+        return style;
+    }
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override
+    {
+        if (control != CC_ComboBox || (part != SC_ComboBoxArrow && part != SC_ComboBoxEditField))
+            return QProxyStyle::subControlRect(control, option, part, widget);
+        constexpr int frame = 1;
+        const QRect r = option->rect;
+        const int button = std::min(pixelMetric(PM_ScrollBarExtent, option, widget), r.width() / 2);
+        const QRect rect = part == SC_ComboBoxArrow
+                               ? QRect(r.right() - frame - button + 1, r.top() + frame, button, r.height() - 2 * frame)
+                               : QRect(r.left() + frame, r.top() + frame, r.width() - button - 2 * frame, r.height() - 2 * frame);
+        return visualRect(option->direction, r, rect);
+    }
+};
+
+QWidget* CreateLabel(const ControlTemplate& ctl, QWidget& parent, const DialogUnits& units)
 {
     auto* label = new QLabel(&parent);
     label->setTextFormat(Qt::PlainText);
     label->setText(ToQString(ctl.text));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setWordWrap(true);
+    // A box of one line shows its text on that line: wrapping a word that overhangs by a
+    // pixel of spacing would push it onto a line nobody sees.
+    label->setWordWrap(units.ToPixelsY(ctl.h) >= 2 * label->fontMetrics().height());
     return label;
 }
 
@@ -72,6 +107,7 @@ QWidget* CreateEdit(const ControlTemplate& ctl, QWidget& parent)
 QWidget* CreateCombo(const ControlTemplate& ctl, QWidget& parent)
 {
     auto* combo = new QComboBox(&parent);
+    combo->setStyle(ClassicComboStyle::Instance());
     // Without a placeholder Qt selects the first entry added to an empty combo.
     combo->setPlaceholderText(QStringLiteral(" "));
     combo->setProperty(kSortedProperty, (ctl.style & StyleSorted) != 0);
@@ -127,7 +163,7 @@ QWidget* ControlFactory::Create(const ControlTemplate& ctl, QWidget& parent, con
 {
     QWidget* widget = nullptr;
     switch (ctl.kind) {
-    case ControlKind::Label: widget = CreateLabel(ctl, parent); break;
+    case ControlKind::Label: widget = CreateLabel(ctl, parent, units); break;
     case ControlKind::Edit: widget = CreateEdit(ctl, parent); break;
     case ControlKind::List:
     case ControlKind::Combo: widget = CreateCombo(ctl, parent); break;

@@ -10,6 +10,9 @@
 #include "framework/WndImpl.h"
 
 #include <QComboBox>
+#include <QLabel>
+
+#include <algorithm>
 
 namespace fw {
 
@@ -22,6 +25,33 @@ void DialogWidget::done(int result)
     else
         QDialog::done(result);
 }
+
+namespace {
+
+// A one-line label whose text overhangs its box by a few pixels (the font is not the one the
+// templates were drawn with) gets the room it needs to its right, as far as no other control
+// is in the way; its place and height stay as laid out.
+void WidenOverhangingLabels(const std::vector<std::pair<int, QPointer<QWidget>>>& controls)
+{
+    for (const auto& [id, widget] : controls) {
+        auto* label = qobject_cast<QLabel*>(widget.data());
+        if (!label || label->wordWrap())
+            continue;
+        const QFontMetrics metrics = label->fontMetrics();
+        const int needed = std::max(metrics.horizontalAdvance(label->text()), metrics.tightBoundingRect(label->text()).right() + 1);
+        if (needed <= label->width())
+            continue;
+        QRect wider = label->geometry();
+        wider.setWidth(needed);
+        const bool free = std::none_of(controls.begin(), controls.end(), [&](const auto& other) {
+            return other.second && other.second != label && other.second->geometry().intersects(wider);
+        });
+        if (free && (!label->parentWidget() || label->parentWidget()->rect().contains(wider)))
+            label->setGeometry(wider);
+    }
+}
+
+} // namespace
 
 void BuildDialogWindow(Dialog& dialog, QWidget* parentWidget)
 {
@@ -52,6 +82,7 @@ void BuildDialogWindow(Dialog& dialog, QWidget* parentWidget)
     for (const ControlTemplate& ctl : tmpl.controls)
         if (QWidget* control = ControlFactory::Create(ctl, *window, units, dialog))
             impl.controls.emplace_back(ctl.id, control);
+    WidenOverhangingLabels(impl.controls);
 }
 
 Dialog::Dialog(const DialogTemplate& tmpl, Wnd* parent) : template_(tmpl), parent_(parent) {}

@@ -1,6 +1,7 @@
 #include "framework/WinApp.h"
 
 #include "framework/Wnd.h"
+#include "framework/WndImpl.h"
 
 #include <QApplication>
 
@@ -13,6 +14,7 @@ namespace {
 // Zero before any constructor runs (constant initialisation), so the one application object
 // can register itself during static initialisation in whatever order it comes.
 WinApp* theInstance = nullptr;
+bool mainLoopRuns = false;
 
 } // namespace
 
@@ -48,8 +50,17 @@ int AppMain(int argc, char** argv)
     // there is nothing to run for.
     if (!app->m_pMainWnd || !app->m_pMainWnd->HasWindow())
         return 0;
-    QApplication::setQuitOnLastWindowClosed(true);
-    return QApplication::exec();
+    mainLoopRuns = true;
+    const int status = QApplication::exec();
+    mainLoopRuns = false;
+    return status;
+}
+
+void MainWindowDestroyed()
+{
+    // As in a classic application, the end of the main window ends the message loop.
+    if (mainLoopRuns)
+        QCoreApplication::quit();
 }
 
 } // namespace fw

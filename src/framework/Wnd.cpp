@@ -229,8 +229,10 @@ bool Wnd::DestroyWindow()
 {
     if (!HasWindow())
         return false;
-    if (WinApp* app = WinApp::Instance(); app && app->m_pMainWnd == this)
+    if (WinApp* app = WinApp::Instance(); app && app->m_pMainWnd == this) {
         app->m_pMainWnd = nullptr;
+        MainWindowDestroyed();
+    }
     if (impl_->modal) {
         // Inside its own modal run (its initialisation included) the window is only marked;
         // the run ends at once and takes the window down itself, never showing it.

@@ -74,6 +74,9 @@ Wnd* ControlOwner(const QWidget& control);
 // Sends WM_COMMAND (id, code) to the control's owner, synchronously.
 void NotifyOwner(const QWidget& control, uint16_t code);
 
+// Ends the application's message loop, when one runs, after the main window has gone.
+void MainWindowDestroyed();
+
 QString ToQString(std::u16string_view text);
 std::u16string ToU16(const QString& text);
 
