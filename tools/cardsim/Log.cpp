@@ -14,7 +14,11 @@ void Log::Write(std::string_view prefix, std::string_view line)
     std::fflush(stderr);
 }
 
-void Log::Info(std::string_view line) { Write("", line); }
+void Log::Start(std::string_view line) { Write("", line); }
+
+void Log::Info(std::string_view line) { Limited("", line); }
+
+void Log::Warn(std::string_view line) { Limited("warning: ", line); }
 
 void Log::Detail(std::string_view line)
 {
@@ -22,22 +26,22 @@ void Log::Detail(std::string_view line)
         Write("", line);
 }
 
-void Log::Warn(std::string_view line)
+void Log::Limited(std::string_view prefix, std::string_view line)
 {
     const auto now = std::chrono::steady_clock::now();
     if (now - windowStart_ >= std::chrono::seconds(1)) {
         if (suppressed_ > 0)
-            Write("warning: ", std::to_string(suppressed_) + " more warnings suppressed");
+            Write("", std::to_string(suppressed_) + " more lines suppressed");
         windowStart_ = now;
-        warningsInWindow_ = 0;
+        linesInWindow_ = 0;
         suppressed_ = 0;
     }
-    if (warningsInWindow_ >= kWarningsPerSecond) {
+    if (linesInWindow_ >= kLinesPerSecond) {
         ++suppressed_;
         return;
     }
-    ++warningsInWindow_;
-    Write("warning: ", line);
+    ++linesInWindow_;
+    Write(prefix, line);
 }
 
 } // namespace cardsim

@@ -1,7 +1,7 @@
 #pragma once
 // The simulator's log on stderr: one line per event, stamped with the seconds since start.
-// Warnings about hostile bytes in the block are limited to a few a second, so a process
-// that scribbles over the block cannot flood the terminal.
+// Events and warnings are limited to a few a second, so a process that scribbles over the
+// block cannot flood the terminal; -v lines are not limited (they were asked for).
 
 #include <chrono>
 #include <string_view>
@@ -14,21 +14,24 @@ class Log {
 public:
     explicit Log(Verbosity verbosity) : verbosity_(verbosity) {}
 
+    // Always shown: what the simulator is and does (start, socket, stop).
+    void Start(std::string_view line);
     void Info(std::string_view line);
     // Only with -v: every command decoded.
     void Detail(std::string_view line);
     void Warn(std::string_view line);
 
     bool IsVerbose() const { return verbosity_ == Verbosity::Verbose; }
-    static constexpr int kWarningsPerSecond = 10;
+    static constexpr int kLinesPerSecond = 20;
 
 private:
     void Write(std::string_view prefix, std::string_view line);
+    void Limited(std::string_view prefix, std::string_view line);
 
     Verbosity verbosity_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point windowStart_ = start_;
-    int warningsInWindow_ = 0;
+    int linesInWindow_ = 0;
     long suppressed_ = 0;
 };
 

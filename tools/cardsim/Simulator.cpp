@@ -39,23 +39,23 @@ ExitCode Simulator::Serve(SimulatorOptions options)
     const auto socketPath = ControlSocket::PathFor(blockName, error);
     auto control = socketPath ? ControlSocket::Listen(*socketPath, error) : std::nullopt;
     if (!control) {
-        log.Info("cannot serve: " + error);
+        log.Start("cannot serve: " + error);
         return ExitCode::CannotServe;
     }
 
     std::vector<std::string> notes;
     const DriverSettings settings = DriverRegistry::Load(notes);
     for (const std::string& note : notes)
-        log.Info("registry: " + note);
+        log.Start("registry: " + note);
 
     auto memory = platform::SharedMemory::CreateOrOpen(blockName, block::kSize);
     if (!memory.IsOpen() || memory.IsPrivate()) {
-        log.Info("cannot serve: the block " + blockName + " cannot be shared");
+        log.Start("cannot serve: the block " + blockName + " cannot be shared");
         return ExitCode::CannotServe;
     }
     auto view = platform::MappedView::Map(memory);
     if (view.Data() == nullptr || view.Size() < block::kSize) {
-        log.Info("cannot serve: the block " + blockName + " cannot be mapped");
+        log.Start("cannot serve: the block " + blockName + " cannot be mapped");
         return ExitCode::CannotServe;
     }
     auto* block = static_cast<ConnectBlock*>(view.Data());
@@ -67,12 +67,12 @@ ExitCode Simulator::Serve(SimulatorOptions options)
     BlockService service(block, station, environment, events, log);
     ControlCommands commands(environment, station, service, events, log);
 
-    log.Info("serving block " + blockName + ": domain " + std::string(options.domain.Name()) + " (mask " +
+    log.Start("serving block " + blockName + ": domain " + std::string(options.domain.Name()) + " (mask " +
              Hex16(options.domain.ChannelMask()) + "), seed " + std::to_string(options.seed) + ", " +
              std::to_string(environment.Networks().size()) + " networks");
-    log.Info("starting with " + CommandDecoder::DescribeConfig(settings.config) + " wep " +
+    log.Start("starting with " + CommandDecoder::DescribeConfig(settings.config) + " wep " +
              CommandDecoder::DescribeWep(settings.wep));
-    log.Info("control socket " + control->Path().string());
+    log.Start("control socket " + control->Path().string());
 
     const auto start = std::chrono::steady_clock::now();
     const auto elapsed = [&] {
@@ -91,7 +91,7 @@ ExitCode Simulator::Serve(SimulatorOptions options)
         service.Poll(now);
         control->ServeOne(kPollPeriod, handler);
     }
-    log.Info("stopping on signal");
+    log.Start("stopping on signal");
     return ExitCode::Ok;
 }
 

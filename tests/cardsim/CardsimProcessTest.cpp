@@ -1,0 +1,329 @@
+// The real wlan-cardsim against the real shared memory: this process plays the utility's part
+// through the same channel object the pages use. Each test has its own block name, registry
+// file and socket folder, and waits with deadlines, never with fixed sleeps.
+
+#include "link/ConnectChannel.h"
+#include "platform/SharedMemory.h"
+#include "support/TestEnvironment.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <optional>
+#include <random>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HasSubstr;
+
+constexpr std::array<uint8_t, 6> kCafeNet = {0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E};
+constexpr std::array<uint8_t, 6> kHarbour = {0x00, 0x40, 0x96, 0x12, 0x34, 0x56};
+// "harbour" through the 64-bit generator, as the README documents it.
+constexpr std::array<uint8_t, 20> kHarbourKeys = {0x8d, 0x2f, 0xdd, 0xc6, 0x1e, 0x0d, 0xcd,
+                                                  0x93, 0x1d, 0x1d, 0xb2, 0xe8, 0x56, 0x0f,
+                                                  0x4a, 0x18, 0x1b, 0xf7, 0x27, 0x00};
+
+// Under the sanitizers everything is slower; the deadlines are generous, the waits are not.
+constexpr auto kDeadline = 10s;
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kDeadline)
+{
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(5ms);
+    }
+    return condition();
+}
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class CardsimProcessTest : public testing::Test {
+protected:
+    CardsimProcessTest()
+    {
+        mkdir(runtime_.c_str(), 0700);
+    }
+
+    ~CardsimProcessTest() override { Stop(); }
+
+    static std::string Executable()
+    {
+        const char* path = std::getenv("WLAN_CARDSIM");
+        return path != nullptr && *path != '\0' ? path : WLAN_CARDSIM_BUILT;
+    }
+
+    pid_t Spawn(const std::vector<std::string>& args, const std::filesystem::path& out,
+                const std::filesystem::path& err)
+    {
+        std::vector<std::string> all = {Executable()};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = -1;
+        const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return failed == 0 ? pid : -1;
+    }
+
+    // Starts the simulator and waits until it listens and holds the block.
+    void Start(std::vector<std::string> args = {})
+    {
+        pid_ = Spawn(args, folder_ / "serve.out", folder_ / "serve.log");
+        ASSERT_GT(pid_, 0);
+        ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(SocketPath()); })) << Log();
+        memory_ = platform::SharedMemory::CreateOrOpen(block_, 64);
+        view_ = platform::MappedView::Map(memory_);
+        ASSERT_FALSE(memory_.IsPrivate());
+        channel_ = ConnectChannel(static_cast<ConnectBlock*>(view_.Data()));
+    }
+
+    int Stop(int signal = SIGTERM)
+    {
+        if (pid_ <= 0)
+            return -1;
+        kill(pid_, signal);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    bool Alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+    RunResult Run(const std::vector<std::string>& args)
+    {
+        const pid_t pid = Spawn(args, folder_ / "run.out", folder_ / "run.err");
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testenv::ReadFile(folder_ / "run.out"),
+                testenv::ReadFile(folder_ / "run.err")};
+    }
+
+    std::filesystem::path SocketPath() const
+    {
+        return runtime_ / ("wlan-cardsim-" + block_.substr(1) + ".sock");
+    }
+    std::string Log() const { return testenv::ReadFile(folder_ / "serve.log"); }
+    uint8_t Status() const { return static_cast<uint8_t>(channel_.StatusWord() >> 24); }
+    uint8_t Command() const { return static_cast<uint8_t>(channel_.CommandWord() >> 24); }
+    std::array<uint8_t, 6> Bssid() const
+    {
+        std::array<uint8_t, 6> bssid{};
+        for (size_t i = 0; i < 6; ++i)
+            bssid[i] = channel_.ReadU8(8 + i);
+        return bssid;
+    }
+
+    // Posts a command with payload and waits until the service has taken it (code cleared).
+    void Taken(const std::function<void()>& post)
+    {
+        post();
+        ASSERT_TRUE(WaitUntil([&] { return Command() == 0; })) << Log();
+    }
+
+    // Asks for link information and waits for a link with this BSSID.
+    bool LinkTo(const std::array<uint8_t, 6>& bssid)
+    {
+        channel_.PostLinkInfo();
+        return WaitUntil([&] { return Status() == STAT_LINK_INFO && Bssid() == bssid; });
+    }
+
+    testenv::TempDir folder_;
+    std::filesystem::path runtime_ = folder_ / "run";
+    std::string block_ = testenv::UniqueBlockName();
+    testenv::ScopedEnv blockEnv_{"WLAN_CONNECT_BLOCK", block_};
+    testenv::ScopedEnv registryEnv_{"WLAN_REGISTRY_FILE", (folder_ / "registry.reg").string()};
+    testenv::ScopedEnv runtimeEnv_{"XDG_RUNTIME_DIR", runtime_.string()};
+    pid_t pid_ = -1;
+    platform::SharedMemory memory_;
+    platform::MappedView view_;
+    ConnectChannel channel_{nullptr};
+};
+
+TEST_F(CardsimProcessTest, LinkInformationArrivesAndKeepsBeingRefreshed)
+{
+    Start({"--seed", "7"});
+    // A fresh registry: the driver installs its defaults, which join any open network.
+    ASSERT_TRUE(LinkTo(kCafeNet)) << Log();
+    EXPECT_THAT(testenv::ReadFile(folder_ / "registry.reg"), HasSubstr("[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms]"));
+    EXPECT_EQ(channel_.ReadU8(18), 6) << "channel";
+    EXPECT_GE(channel_.ReadU8(17), 9) << "strength near CafeNet's 11";
+    EXPECT_LE(channel_.ReadU8(17), 13);
+    EXPECT_LE(channel_.ReadU8(16), channel_.ReadU8(17)) << "quality below strength";
+    EXPECT_EQ(channel_.ReadU16(14), 8) << "11 Mbps";
+    const uint32_t count = channel_.StatusWord() & 0xFFFFFF;
+    EXPECT_TRUE(WaitUntil([&] { return (channel_.StatusWord() & 0xFFFFFF) >= count + 3; }));
+    EXPECT_EQ(Stop(SIGINT), 0);
+    EXPECT_FALSE(std::filesystem::exists(SocketPath())) << "removed at a clean stop";
+}
+
+TEST_F(CardsimProcessTest, CardOutThenInIsReportedAndTheLinkComesBack)
+{
+    Start();
+    ASSERT_TRUE(LinkTo(kCafeNet)) << Log();
+    const RunResult out = Run({"ctl", "card", "out"});
+    EXPECT_EQ(out.exitCode, 0) << out.err;
+    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_OUT; }));
+    EXPECT_EQ(Run({"ctl", "card", "in"}).exitCode, 0);
+    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_IN; }));
+    EXPECT_TRUE(LinkTo(kCafeNet)) << Log();
+}
+
+TEST_F(CardsimProcessTest, TheChannelMaskFollowsTheDomain)
+{
+    for (const auto& [domain, mask] : {std::pair{"fcc", 0x07FF}, {"etsi", 0x1FFF}, {"japan", 0x3FFF}}) {
+        SCOPED_TRACE(domain);
+        Start({"--domain", domain});
+        channel_.PostChannelList();
+        ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CHANNEL_LIST; })) << Log();
+        EXPECT_EQ(channel_.ChannelMask(), mask);
+        EXPECT_EQ(Stop(), 0);
+        view_.Unmap();
+        memory_.Close();
+    }
+    const RunResult bad = Run({"--domain", "mars"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_THAT(bad.err, HasSubstr("unknown domain \"mars\""));
+}
+
+TEST_F(CardsimProcessTest, SetConfigJoinsTheMatchingNetworkAndAWrongKeyJoinsNone)
+{
+    Start({"-v"});
+    Taken([&] { channel_.PostConfig({1, 15, 1, 6, u"Harbour"}); });
+    Taken([&] { channel_.PostWep(2, 1, kHarbourKeys); });
+    ASSERT_TRUE(LinkTo(kHarbour)) << Log();
+    EXPECT_EQ(channel_.ReadU8(18), 1);
+
+    std::array<uint8_t, 20> wrong = kHarbourKeys;
+    wrong[4] ^= 0x01;
+    Taken([&] { channel_.PostWep(2, 1, wrong); });
+    ASSERT_TRUE(LinkTo({0x44, 0x44, 0x44, 0x44, 0x44, 0x44})) << Log();
+    // Stays that way: no network accepts the key.
+    EXPECT_FALSE(WaitUntil([&] { return Bssid() != std::array<uint8_t, 6>{0x44, 0x44, 0x44, 0x44, 0x44, 0x44}; },
+                           1200ms));
+    EXPECT_THAT(Log(), HasSubstr("SET_CONFIG type=Access Point name=\"Harbour\" rate=Fully Automatic ps=Disabled channel=6"));
+    EXPECT_THAT(Log(), HasSubstr("SET_WEP mode=64 Bit key=1"));
+}
+
+TEST_F(CardsimProcessTest, ACommandPostedTwiceIsTakenTwice)
+{
+    Start({"-v"});
+    Taken([&] { channel_.PostConfig({0, 15, 1, 6, u"abc"}); });
+    Taken([&] { channel_.PostConfig({0, 15, 1, 6, u"abc"}); });
+    const RunResult status = Run({"ctl", "status"});
+    EXPECT_EQ(status.exitCode, 0) << status.err;
+    EXPECT_THAT(status.out, HasSubstr("commands taken: 2"));
+    EXPECT_THAT(status.out, HasSubstr("configuration: type=Peer-to-Peer name=\"abc\""));
+    const std::string log = Log();
+    const std::string line = "SET_CONFIG type=Peer-to-Peer name=\"abc\" rate=Fully Automatic ps=Disabled channel=6";
+    const size_t first = log.find(line);
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_NE(log.find(line, first + 1), std::string::npos) << "logged twice";
+}
+
+TEST_F(CardsimProcessTest, GarbageInTheBlockDoesNotStopTheService)
+{
+    Start();
+    std::mt19937 noise(3);
+    auto* bytes = static_cast<uint8_t*>(view_.Data());
+    const uint8_t codes[] = {0x11, 0x12, 0x21, 0x22, 0x00, 0xFF};
+    const auto end = std::chrono::steady_clock::now() + 1500ms;
+    int rounds = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        for (size_t i = 0; i < 64; ++i)
+            bytes[i] = static_cast<uint8_t>(noise());
+        bytes[3] = codes[noise() % 6];
+        std::this_thread::sleep_for(1ms);
+        ++rounds;
+    }
+    ASSERT_TRUE(Alive()) << Log();
+    Taken([&] { channel_.PostConfig({1, 15, 1, 6, u""}); });
+    Taken([&] { channel_.PostWep(0, 0, {}); });
+    EXPECT_TRUE(LinkTo(kCafeNet)) << "after " << rounds << " rounds of noise\n" << Log();
+    EXPECT_THAT(Log(), HasSubstr("warning: "));
+    EXPECT_EQ(Stop(), 0);
+}
+
+TEST_F(CardsimProcessTest, TheControlSocketIsPrivateAndRefusesWhatItDoesNotKnow)
+{
+    Start();
+    struct stat info {};
+    ASSERT_EQ(lstat(SocketPath().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(info.st_uid, geteuid());
+
+    const RunResult unknown = Run({"ctl", "frobnicate"});
+    EXPECT_EQ(unknown.exitCode, 6);
+    EXPECT_THAT(unknown.err, HasSubstr("unknown command \"frobnicate\"; known: card in|out"));
+    EXPECT_EQ(Run({"ctl", "signal", "99"}).exitCode, 6);
+    EXPECT_EQ(Run({"ctl", "ap", "add", "{\"name\": 1}"}).exitCode, 6);
+
+    // ap add and signal through the socket reach the running simulator.
+    EXPECT_EQ(Run({"ctl", "ap", "add", R"({"name":"Guest","bssid":"00:11:22:33:44:55","channel":6,"signal":15,"drift":0})"}).exitCode, 0);
+    EXPECT_EQ(Run({"ctl", "signal", "3", "Guest"}).exitCode, 0);
+    EXPECT_THAT(Run({"ctl", "status"}).out, HasSubstr("\"Guest\" 00:11:22:33:44:55 access-point channel 6 wep off signal 3"));
+    EXPECT_EQ(Run({"ctl", "ap", "remove", "Guest"}).exitCode, 0);
+
+    // A second simulator for the same block stops before it touches the block.
+    const RunResult second = Run({});
+    EXPECT_EQ(second.exitCode, 4);
+    EXPECT_THAT(second.err, HasSubstr("another wlan-cardsim already serves this block"));
+    EXPECT_TRUE(Alive());
+
+    EXPECT_EQ(Stop(), 0);
+    const RunResult nobody = Run({"ctl", "status"});
+    EXPECT_EQ(nobody.exitCode, 5);
+    EXPECT_THAT(nobody.err, HasSubstr("no simulator answers"));
+}
+
+TEST_F(CardsimProcessTest, ABadEnvironmentFileIsReportedWithItsPlace)
+{
+    testenv::WriteFile(folder_ / "env.json", "{\"networks\": [{\"name\": \"A\", \"bssid\": \"00:00:00:00:00:01\", \"channel\": 15}]}");
+    const RunResult bad = Run({"--environment", (folder_ / "env.json").string()});
+    EXPECT_EQ(bad.exitCode, 3);
+    EXPECT_THAT(bad.err, HasSubstr("env.json: networks[0].channel: a whole number 1..14 (is 15)"));
+    EXPECT_EQ(Run({"--environment", (folder_ / "missing.json").string()}).exitCode, 2);
+}
+
+TEST_F(CardsimProcessTest, AnEnvironmentFileReplacesTheDemoAndDumpShowsTheBlock)
+{
+    testenv::WriteFile(folder_ / "env.json", R"({"networks": [
+        {"name": "Attic", "bssid": "00:A7:71:C0:00:01", "channel": 13, "signal": 9, "drift": 0}]})");
+    Start({"--environment", (folder_ / "env.json").string(), "--domain", "etsi"});
+    ASSERT_TRUE(LinkTo({0x00, 0xA7, 0x71, 0xC0, 0x00, 0x01})) << Log();
+    const RunResult dump = Run({"dump"});
+    EXPECT_EQ(dump.exitCode, 0);
+    EXPECT_THAT(dump.out, HasSubstr("command 0x11 CMD_LINK_INFO, item mask 0x00001F"));
+    EXPECT_THAT(dump.out, HasSubstr("status 0x11 STAT_LINK_INFO"));
+    EXPECT_THAT(dump.out, HasSubstr("BSSID 00:A7:71:C0:00:01, rate code 8, quality 8, strength 9, channel 13"));
+}
+
+} // namespace
