@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -275,19 +276,26 @@ INSTANTIATE_TEST_SUITE_P(EachClosingControl, SheetCloseTest,
                                                                    : info.param == CloseBy::Cancel ? "Cancel"
                                                                                                    : "Window"); });
 
-// Members go in the reverse order of their declaration, and members with the same access
-// are laid out in that order; so the addresses tell the order in which the pages are built
-// and destroyed: Status, Encryption, Configuration, About, and About first on the way out.
-TEST(SheetPages, AreBuiltStatusEncryptionConfigurationAboutAndDestroyedInReverse)
+// A page's window, while it has one, goes with the page object; so with every page given its
+// window on its own, the windows' ends trace the order in which the sheet destroys its pages.
+TEST_F(SheetTest, DestroysItsPagesAboutConfigurationEncryptionStatus)
 {
-    nSheet sheet(u"Setup", nullptr, 0);
-    const auto* status = reinterpret_cast<const char*>(&sheet.Status);
-    const auto* encryption = reinterpret_cast<const char*>(&sheet.Encryption);
-    const auto* configuration = reinterpret_cast<const char*>(&sheet.Configuration);
-    const auto* about = reinterpret_cast<const char*>(&sheet.About);
-    EXPECT_LT(status, encryption);
-    EXPECT_LT(encryption, configuration);
-    EXPECT_LT(configuration, about);
+    std::vector<std::string> destroyed;
+    {
+        nSheet sheet(u"Setup", nullptr, 0);
+        const std::pair<fw::PropertyPage*, const char*> pages[] = {
+            {&sheet.Status, "Status"},
+            {&sheet.Configuration, "Configuration"},
+            {&sheet.Encryption, "Encryption"},
+            {&sheet.About, "About"},
+        };
+        for (auto [page, name] : pages) {
+            ASSERT_TRUE(page->Create()) << name;
+            QObject::connect(page->GetSafeWidget(), &QObject::destroyed,
+                             [&destroyed, name = std::string(name)] { destroyed.push_back(name); });
+        }
+    }
+    EXPECT_EQ(destroyed, (std::vector<std::string>{"About", "Configuration", "Encryption", "Status"}));
 }
 
 TEST(SheetRuntimeClass, NamesTheSheetAndItsBase)
