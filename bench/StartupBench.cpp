@@ -202,7 +202,10 @@ int main(int argc, char** argv)
     const double bt = Median(bareMs), bm = Median(bareMb), ut = Median(utilityMs), um = Median(utilityMb);
     const double timeRatio = ut / bt, memoryRatio = um / bm;
     const char* platform = std::getenv("QT_QPA_PLATFORM");
-    std::printf("Start-up to first show, %s platform, median of %d runs each\n", platform ? platform : "default", runs);
+    const char* display = std::getenv("DISPLAY");
+    const std::string where = platform ? std::string(platform) + " platform"
+                                       : std::string("display ") + (display ? display : "(Wayland)");
+    std::printf("Start-up to first show, %s, median of %d runs each\n", where.c_str(), runs);
     std::printf("  %-32s %10s %12s\n", "", "time", "peak RSS");
     std::printf("  %-32s %7.1f ms %9.1f MB\n", "bare Qt dialog, four tabs", bt, bm);
     std::printf("  %-32s %7.1f ms %9.1f MB\n", "wlan-utility", ut, um);
