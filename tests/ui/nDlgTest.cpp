@@ -5,11 +5,13 @@
 #include "app/nApp.h"
 #include "link/ConnectBlock.h"
 #include "support/TestEnvironment.h"
+#include "ui/AppIcon.h"
 #include "ui/SheetDriver.h"
 
 #include <QApplication>
 #include <QEvent>
 #include <QIcon>
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QScreen>
@@ -44,6 +46,23 @@ protected:
         return false;
     }
 };
+
+// Pixels of `shown` that differ from the icon image's palette colours (any fully transparent
+// pixel matches the transparent background).
+int CountDifferences(const QImage& shown, const fw::IconImage& image)
+{
+    if (shown.size() != QSize(image.size, image.size))
+        return image.size * image.size;
+    int differences = 0;
+    for (int y = 0; y < image.size; ++y)
+        for (int x = 0; x < image.size; ++x) {
+            const QRgb want = image.palette[image.pixels[static_cast<size_t>(y * image.size + x)]];
+            const QRgb got = shown.pixel(x, y);
+            const bool same = qAlpha(want) == 0 ? qAlpha(got) == 0 : got == want;
+            differences += same ? 0 : 1;
+        }
+    return differences;
+}
 
 class MainDialogTest : public ::testing::Test {
 protected:
@@ -131,6 +150,14 @@ TEST_F(MainDialogTest, OwnsTheSheetAndCarriesTheIconCentredOnTheScreen)
             const QList<QSize> sizes = dialog->windowIcon().availableSizes();
             EXPECT_TRUE(sizes.contains(QSize(16, 16)));
             EXPECT_TRUE(sizes.contains(QSize(32, 32)));
+            // The icon shows as drawn, and the sheet, the one window on screen, carries it too.
+            for (const fw::IconImage& image : kAppIcon.images) {
+                const QImage shown = dialog->windowIcon().pixmap(image.size, image.size).toImage();
+                ASSERT_EQ(shown.size(), QSize(image.size, image.size));
+                EXPECT_EQ(CountDifferences(shown, image), 0) << image.size << " x " << image.size;
+                const QImage onSheet = sheet.GetSafeWidget()->windowIcon().pixmap(image.size, image.size).toImage();
+                EXPECT_EQ(CountDifferences(onSheet, image), 0) << "on the sheet, " << image.size;
+            }
 
             const QRect screen = dialog->screen()->availableGeometry();
             const QPoint offset = dialog->geometry().center() - screen.center();
