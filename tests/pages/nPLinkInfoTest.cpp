@@ -5,7 +5,8 @@
 #include "app/nApp.h"
 #include "link/ConnectBlock.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -265,8 +266,11 @@ TEST_F(LinkInfoPageTest, TheTimerDrivesTheDisplayWhileActive)
     SetStatus(0x01000000);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (page_.linkStateEdit.GetWindowText() != u"WLAN Card In" && std::chrono::steady_clock::now() < deadline)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    while (page_.linkStateEdit.GetWindowText() != u"WLAN Card In" && std::chrono::steady_clock::now() < deadline) {
+        QEventLoop loop;  // waits for the page's own timer without spinning
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     EXPECT_EQ(Shown(), kCardIn);
 
     Activate(fw::WA_INACTIVE);
