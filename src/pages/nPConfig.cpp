@@ -22,6 +22,7 @@ constexpr int kPeerToPeer = 0;
 constexpr int kAccessPoint = 1;
 constexpr int kTxRate11 = 4;
 constexpr int kTxRateAutomatic = 5;
+constexpr int kPsDisabled = 0;
 constexpr int kPsEnabled = 1;
 
 // Network type codes; 3 has an index of its own although the list shows two entries.
@@ -78,7 +79,7 @@ bool nPConfig::InitPage()
     SelectNetworkType();
     ssidEdit.SetWindowText(theApp.SSID);
     SelectTxRate();
-    psModeCombo.SetCurSel(theApp.PSMode <= 1 ? 0 : kPsEnabled);
+    psModeCombo.SetCurSel(theApp.PSMode <= kPsModeDisabled ? kPsDisabled : kPsEnabled);
     // The template's list is "1".."14": a channel outside it leaves no entry selected.
     const uint32_t channel = theApp.DSChannel;
     channelCombo.SetCurSel(channel >= 1 && channel <= kMaxChannels ? static_cast<int>(channel) - 1
