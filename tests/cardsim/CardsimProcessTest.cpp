@@ -304,6 +304,31 @@ TEST_F(CardsimProcessTest, TheControlSocketIsPrivateAndRefusesWhatItDoesNotKnow)
     EXPECT_THAT(nobody.err, HasSubstr("no simulator answers"));
 }
 
+TEST_F(CardsimProcessTest, WithoutARuntimeFolderTheSocketGoesIntoAPrivateTemporaryFolder)
+{
+    unsetenv("XDG_RUNTIME_DIR");
+    testenv::ScopedEnv temp("TMPDIR", folder_.path().string());
+    const std::filesystem::path privateFolder = folder_ / ("wlan-cardsim-" + std::to_string(geteuid()));
+    const pid_t pid = Spawn({}, folder_ / "serve.out", folder_ / "serve.log");
+    ASSERT_GT(pid, 0);
+    const auto socket = privateFolder / ("wlan-cardsim-" + block_.substr(1) + ".sock");
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(socket); })) << Log();
+    struct stat info {};
+    ASSERT_EQ(lstat(privateFolder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(Run({"ctl", "card", "out"}).exitCode, 0);
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    // A folder others may enter is not used.
+    chmod(privateFolder.c_str(), 0755);
+    const RunResult refused = Run({});
+    EXPECT_EQ(refused.exitCode, 4);
+    EXPECT_THAT(refused.err, HasSubstr("is not a private folder of this user"));
+}
+
 TEST_F(CardsimProcessTest, ABadEnvironmentFileIsReportedWithItsPlace)
 {
     testenv::WriteFile(folder_ / "env.json", "{\"networks\": [{\"name\": \"A\", \"bssid\": \"00:00:00:00:00:01\", \"channel\": 15}]}");
