@@ -77,6 +77,27 @@ public:
     }
 };
 
+// A focused push button takes Enter itself, as a classic button with the focus is the
+// default one for that moment; everywhere else Enter belongs to the dialog's default button.
+class EnterClicksFocusedButton : public QObject {
+public:
+    explicit EnterClicksFocusedButton(QPushButton& button) : QObject(&button), button_(button) {}
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter)
+            return false;
+        button_.click();
+        return true;
+    }
+
+private:
+    QPushButton& button_;
+};
+
 QWidget* CreateLabel(const ControlTemplate& ctl, QWidget& parent, const DialogUnits& units)
 {
     auto* label = new QLabel(&parent);
@@ -112,7 +133,6 @@ QWidget* CreateCombo(const ControlTemplate& ctl, QWidget& parent)
     combo->setPlaceholderText(QStringLiteral(" "));
     combo->setProperty(kSortedProperty, (ctl.style & StyleSorted) != 0);
     combo->setMaxVisibleItems(std::max(1, (ctl.h - kComboLineUnits) / kListEntryUnits));
-    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     if (ctl.kind == ControlKind::Combo) {
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
@@ -135,6 +155,7 @@ QWidget* CreateButton(const ControlTemplate& ctl, QWidget& parent)
     // A page's button is never a default button: Enter belongs to the sheet's OK.
     button->setAutoDefault(false);
     button->setDefault(false);
+    button->installEventFilter(new EnterClicksFocusedButton(*button));
     QObject::connect(button, &QPushButton::clicked, button, [button] { NotifyOwner(*button, BN_CLICKED); });
     return button;
 }

@@ -138,13 +138,17 @@ void PropertySheet::ActivatePage(int index)
     if (previous && previous->HasWindow())
         SendActivate(*previous, WA_INACTIVE, next);
     sheet.activePage = index;
+    QWidget* slot = sheet.tabs->widget(index);
     if (!next->HasWindow()) {
-        QWidget* slot = sheet.tabs->widget(index);
         BuildDialogWindow(*next, slot);
         next->OnInitDialog();
-        if (QWidget* window = next->GetSafeWidget())
-            window->show();
+    } else if (next->GetSafeWidget()->parentWidget() != slot) {
+        // A page created on its own before the sheet ran moves into its tab.
+        next->GetSafeWidget()->setParent(slot);
+        next->GetSafeWidget()->move(0, 0);
     }
+    if (QWidget* window = next->GetSafeWidget(); window && next->HasWindow())
+        window->show();
     if (next->HasWindow() && sheet.activePage == index)
         SendActivate(*next, WA_ACTIVE, previous);
 }
@@ -174,9 +178,10 @@ QWidget* PropertySheet::BuildWindow()
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, window);
     QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
-    ok->setAutoDefault(false);
+    QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel);
     ok->setDefault(true);
-    buttons->button(QDialogButtonBox::Cancel)->setAutoDefault(false);
+    for (QPushButton* button : {ok, cancel})
+        button->setIcon(QIcon());  // classic sheet buttons carry their caption only
     QObject::connect(buttons, &QDialogButtonBox::accepted, window, [this] { EndDialog(IDOK); });
     QObject::connect(buttons, &QDialogButtonBox::rejected, window, [this] { EndDialog(IDCANCEL); });
 

@@ -22,15 +22,15 @@ namespace {
 constexpr intptr_t kOk = 1;
 constexpr intptr_t kCancel = 2;
 
-class SheetTest : public ::testing::Test {
+class PropertySheetTest : public ::testing::Test {
 protected:
-    SheetTest()
+    PropertySheetTest()
     {
         sheet.AddPage(a);
         sheet.AddPage(b);
         sheet.AddPage(c);
     }
-    ~SheetTest() override { fw::PropertySheet::SetShownHook({}); }
+    ~PropertySheetTest() override { fw::PropertySheet::SetShownHook({}); }
 
     // Runs the sheet modally; `whileShown` runs once the sheet is on screen and must end it.
     intptr_t Run(std::function<void(fw::PropertySheet&)> whileShown)
@@ -61,7 +61,7 @@ protected:
     TestPage c{kPageC, "C", &log};
 };
 
-TEST_F(SheetTest, PagesAreCreatedWhenFirstShownAndActivatedInOrder)
+TEST_F(PropertySheetTest, PagesAreCreatedWhenFirstShownAndActivatedInOrder)
 {
     const intptr_t result = Run([&](fw::PropertySheet& s) {
         EXPECT_TRUE(s.GetSafeWidget()->isVisible());
@@ -95,7 +95,7 @@ TEST_F(SheetTest, PagesAreCreatedWhenFirstShownAndActivatedInOrder)
     EXPECT_FALSE(sheet.HasWindow());
 }
 
-TEST_F(SheetTest, NoPageWindowGoesBeforeTheLastDeactivation)
+TEST_F(PropertySheetTest, NoPageWindowGoesBeforeTheLastDeactivation)
 {
     bool windowsAtClose = false;
     b.onActivate = [&](TestPage& page, uint32_t state) {
@@ -110,7 +110,7 @@ TEST_F(SheetTest, NoPageWindowGoesBeforeTheLastDeactivation)
     EXPECT_FALSE(b.editA.IsAttached());
 }
 
-TEST_F(SheetTest, FirstPageChosenByTheCaller)
+TEST_F(PropertySheetTest, FirstPageChosenByTheCaller)
 {
     fw::PropertySheet second(u"Setup", nullptr, 2);
     second.AddPage(a);
@@ -126,7 +126,7 @@ TEST_F(SheetTest, FirstPageChosenByTheCaller)
                                                  {"WM_ACTIVATE", 0, fw::WA_INACTIVE, "B"}}));
 }
 
-TEST_F(SheetTest, ComboListsAreFilledBeforeThePagesOwnInitialisation)
+TEST_F(PropertySheetTest, ComboListsAreFilledBeforeThePagesOwnInitialisation)
 {
     a.onInit = [](TestPage& p) { EXPECT_EQ(p.list.SetCurSel(13), 13); };
     std::u16string shown;
@@ -137,7 +137,7 @@ TEST_F(SheetTest, ComboListsAreFilledBeforeThePagesOwnInitialisation)
     EXPECT_EQ(shown, u"14");
 }
 
-TEST_F(SheetTest, EnterInAnEditOrComboPressesOkNeverApply)
+TEST_F(PropertySheetTest, EnterInAnEditOrComboPressesOkNeverApply)
 {
     using Target = QWidget* (*)(TestPage&);
     const Target targets[] = {
@@ -159,7 +159,48 @@ TEST_F(SheetTest, EnterInAnEditOrComboPressesOkNeverApply)
     }
 }
 
-TEST_F(SheetTest, EveryTabCaptionShowsWithoutScrollArrows)
+// A focused button is the default for that moment, as in a classic dialog: Enter on the
+// page's Apply applies and leaves the sheet open.
+TEST_F(PropertySheetTest, EnterOnAFocusedButtonPressesThatButton)
+{
+    const intptr_t result = Run([&](fw::PropertySheet& s) {
+        QTest::keyClick(a.apply.GetSafeWidget(), Qt::Key_Return);
+        EXPECT_TRUE(s.GetSafeWidget()->isVisible());
+        QPushButton* cancel = SheetButton(s, QDialogButtonBox::Cancel);
+        cancel->setFocus();
+        QTest::keyClick(cancel, Qt::Key_Enter);
+    });
+    EXPECT_EQ(result, kCancel);
+    EXPECT_EQ(std::count(log.begin(), log.end(), Event{"BN_CLICKED", kApply, 0, "A"}), 1);
+}
+
+TEST_F(PropertySheetTest, CtrlTabSwitchesPagesWithActivation)
+{
+    Run([&](fw::PropertySheet& s) {
+        QWidget* edit = a.editA.GetSafeWidget();
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Tab, Qt::ControlModifier);
+        EXPECT_EQ(s.GetActiveIndex(), 1);
+        EXPECT_TRUE(b.HasWindow());
+        s.EndDialog(kOk);
+    });
+    EXPECT_EQ(std::count(log.begin(), log.end(), Event{"WM_ACTIVATE", 0, fw::WA_ACTIVE, "B"}), 1);
+}
+
+TEST_F(PropertySheetTest, APageCreatedBeforeTheSheetRunsMovesIntoItsTab)
+{
+    ASSERT_TRUE(a.Create());
+    QWidget* window = a.GetSafeWidget();
+    Run([&](fw::PropertySheet& s) {
+        EXPECT_EQ(a.GetSafeWidget(), window);
+        EXPECT_EQ(window->window(), s.GetSafeWidget());
+        EXPECT_TRUE(window->isVisible());
+        s.EndDialog(kOk);
+    });
+    EXPECT_EQ(std::count(log.begin(), log.end(), Event{"init", 0, 0, "A"}), 1);
+}
+
+TEST_F(PropertySheetTest, EveryTabCaptionShowsWithoutScrollArrows)
 {
     Run([&](fw::PropertySheet& s) {
         QTabWidget* tabs = Tabs(s);
@@ -183,7 +224,7 @@ TEST_F(SheetTest, EveryTabCaptionShowsWithoutScrollArrows)
     });
 }
 
-TEST_F(SheetTest, TimerTicksReachThePageThatStartedItAndStopWithTheSheet)
+TEST_F(PropertySheetTest, TimerTicksReachThePageThatStartedItAndStopWithTheSheet)
 {
     EXPECT_EQ(a.SetTimer(1, 500), 0u);  // no window yet
     a.onActivate = [](TestPage& p, uint32_t state) {
@@ -209,7 +250,7 @@ TEST_F(SheetTest, TimerTicksReachThePageThatStartedItAndStopWithTheSheet)
     }
 }
 
-TEST_F(SheetTest, TimerStillRunningWhenTheSheetClosesStops)
+TEST_F(PropertySheetTest, TimerStillRunningWhenTheSheetClosesStops)
 {
     b.onInit = [](TestPage& p) { p.SetTimer(1, 10); };
     Run([&](fw::PropertySheet& s) {
@@ -220,7 +261,7 @@ TEST_F(SheetTest, TimerStillRunningWhenTheSheetClosesStops)
     EXPECT_FALSE(b.IsTimerRunning(1));
 }
 
-TEST_F(SheetTest, WithoutAParentTheMainWindowOwnsTheSheet)
+TEST_F(PropertySheetTest, WithoutAParentTheMainWindowOwnsTheSheet)
 {
     fw::WinApp app;
     ASSERT_EQ(fw::WinApp::Instance(), &app);
