@@ -335,7 +335,9 @@ TEST_F(CardsimProcessTest, ABadEnvironmentFileIsReportedWithItsPlace)
     const RunResult bad = Run({"--environment", (folder_ / "env.json").string()});
     EXPECT_EQ(bad.exitCode, 3);
     EXPECT_THAT(bad.err, HasSubstr("env.json: networks[0].channel: a whole number 1..14 (is 15)"));
-    EXPECT_EQ(Run({"--environment", (folder_ / "missing.json").string()}).exitCode, 2);
+    const RunResult missing = Run({"--environment", (folder_ / "missing.json").string()});
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_THAT(missing.err, HasSubstr("missing.json: cannot be read"));
 }
 
 TEST_F(CardsimProcessTest, AnEnvironmentFileReplacesTheDemoAndDumpShowsTheBlock)

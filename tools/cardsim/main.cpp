@@ -93,8 +93,8 @@ int main(int argc, char** argv)
     std::string domain = "fcc";
     uint32_t seed = 1;
     bool verbose = false;
-    app.add_option("--environment", environmentFile, "JSON file of networks instead of the demo ones")
-        ->check(CLI::ExistingFile);
+    // The file is checked by its loader, so a missing one is a bad environment file (3) too.
+    app.add_option("--environment", environmentFile, "JSON file of networks instead of the demo ones");
     app.add_option("--domain", domain, "regulatory domain: fcc (channels 1-11), etsi (1-13), japan (1-14)")
         ->capture_default_str();
     app.add_option("--seed", seed, "seed of the signals' random walk and of the join delays")
