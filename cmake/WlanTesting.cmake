@@ -1,8 +1,9 @@
 # wlan_add_test(NAME SOURCES file... [LIBS lib...] [QT])
 #
 # One GoogleTest executable, its cases registered with CTest one by one. QT tests get a
-# main that builds a QApplication first and run on the offscreen platform. Every test
-# gets a private registry file and a private block name, so tests can run in parallel.
+# main that builds a QApplication first; every test runs on the offscreen platform and
+# finds the simulator through $WLAN_CARDSIM. Tests run in parallel, so each one uses a
+# private registry file and block name (tests/support/TestEnvironment.h).
 function(wlan_add_test name)
   cmake_parse_arguments(ARG "QT" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -18,6 +19,8 @@ function(wlan_add_test name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES
       TIMEOUT 300
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;WLAN_CARDSIM=$<TARGET_FILE:wlan-cardsim>;WLAN_TEST_BINARY_DIR=${PROJECT_BINARY_DIR}"
+      # One entry per property: this CMake's test discovery splits a list value apart.
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+      ENVIRONMENT_MODIFICATION "WLAN_CARDSIM=set:$<TARGET_FILE:wlan-cardsim>"
   )
 endfunction()
