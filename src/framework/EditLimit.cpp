@@ -8,7 +8,9 @@ EditLimit::EditLimit(QLineEdit& edit) : QValidator(&edit), edit_(edit), previous
 {
     // The program's text is never cut, so the widget's own maximum is out of the way.
     edit.setMaxLength(std::numeric_limits<int>::max());
-    connect(&edit, &QLineEdit::textChanged, this, [this](const QString& text) { previous_ = text; });
+    // Read from the edit, not from the signal: a handler that sets the text while Qt is still
+    // reporting the user's change makes the signal's text stale.
+    connect(&edit, &QLineEdit::textChanged, this, [this] { previous_ = edit_.text(); });
     edit.setValidator(this);
 }
 

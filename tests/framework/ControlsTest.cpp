@@ -87,6 +87,25 @@ TEST_F(ControlsTest, CurrentMessageStaysRightWhenNotificationsNest)
     EXPECT_EQ(fw::Wnd::GetCurrentMessage(), nullptr);
 }
 
+// A handler that rewrites the text the user typed (as a key field shows it in capitals) is
+// notified of its own text too; the user's next change is a change like any other.
+TEST_F(ControlsTest, HandlerRewritingTypedTextKeepsCountingChanges)
+{
+    page.onEditAChange = [](TestPage& p) {
+        const std::u16string text = p.editA.GetWindowText();
+        if (text == u"a")
+            p.editA.SetWindowText(u"A");
+    };
+    QLineEdit* edit = Line(page.editA);
+    QTest::keyClick(edit, Qt::Key_A);
+    EXPECT_EQ(page.editA.GetWindowText(), u"A");
+    EXPECT_EQ(Only("EN_CHANGE").size(), 2u);  // the typed "a", then the program's "A"
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_A);  // "A" becomes "a" again: a change, rewritten again
+    EXPECT_EQ(page.editA.GetWindowText(), u"A");
+    EXPECT_EQ(Only("EN_CHANGE").size(), 4u);
+}
+
 // 2. and 3. Program selection notifies nothing; -1 and past the end select nothing.
 TEST_F(ControlsTest, ProgramSelectionNotifiesNothingAndOutOfRangeClearsIt)
 {
