@@ -61,6 +61,21 @@ private:
     bool fired_ = false;
 };
 
+// Creates the page's window inside its tab the first time it is shown (its controls, its
+// data exchange and its initialisation); a page created on its own beforehand moves in.
+void ShowPageIn(PropertyPage& page, QWidget& slot)
+{
+    if (!page.HasWindow()) {
+        BuildDialogWindow(page, &slot);
+        page.OnInitDialog();
+    } else if (page.GetSafeWidget()->parentWidget() != &slot) {
+        page.GetSafeWidget()->setParent(&slot);
+        page.GetSafeWidget()->move(0, 0);
+    }
+    if (page.HasWindow())
+        page.GetSafeWidget()->show();
+}
+
 void SendActivate(PropertyPage& page, uint32_t state, Wnd* other)
 {
     page.SendMessage(WM_ACTIVATE, MakeWParam(static_cast<uint16_t>(state), 0), reinterpret_cast<intptr_t>(other));
@@ -138,17 +153,7 @@ void PropertySheet::ActivatePage(int index)
     if (previous && previous->HasWindow())
         SendActivate(*previous, WA_INACTIVE, next);
     sheet.activePage = index;
-    QWidget* slot = sheet.tabs->widget(index);
-    if (!next->HasWindow()) {
-        BuildDialogWindow(*next, slot);
-        next->OnInitDialog();
-    } else if (next->GetSafeWidget()->parentWidget() != slot) {
-        // A page created on its own before the sheet ran moves into its tab.
-        next->GetSafeWidget()->setParent(slot);
-        next->GetSafeWidget()->move(0, 0);
-    }
-    if (QWidget* window = next->GetSafeWidget(); window && next->HasWindow())
-        window->show();
+    ShowPageIn(*next, *sheet.tabs->widget(index));
     if (next->HasWindow() && sheet.activePage == index)
         SendActivate(*next, WA_ACTIVE, previous);
 }
