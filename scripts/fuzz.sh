@@ -3,16 +3,16 @@
 # kept in the build folder. An input that crashes a target is copied to
 # fuzz/regressions/<target>/, where the normal test builds replay it; the script then fails.
 #
-#   scripts/fuzz.sh [seconds per target, default 10] [fuzz build folder, default build-fuzz]
+#   scripts/fuzz.sh [seconds per target, default 8] [fuzz build folder, default build-fuzz]
 #
 # The build folder is configured and built first when it has no fuzz targets yet:
 #   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DWLAN_FUZZ=ON -DWLAN_BUILD_TESTS=OFF -DWLAN_BUILD_BENCH=OFF
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-seconds=${1:-10}
+seconds=${1:-8}
 build=${2:-build-fuzz}
-targets=(registry_file cardsim_block pages_block)
+targets=(registry_file cardsim_block cardsim_control pages_block)
 
 if [[ ! -x "$build/fuzz/fuzz_registry_file" ]]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -28,8 +28,11 @@ export QT_QPA_PLATFORM=offscreen
 failed=0
 printf '%-16s %8s %12s %10s %8s %s\n' target seconds executions exec/s corpus result
 for target in "${targets[@]}"; do
-  dict=fuzz/block.dict
-  [[ $target == registry_file ]] && dict=fuzz/registry_file.dict
+  case $target in
+    registry_file) dict=fuzz/registry_file.dict ;;
+    cardsim_control) dict=fuzz/control.dict ;;
+    *) dict=fuzz/block.dict ;;
+  esac
   work="$build/fuzz/work/$target"
   artifacts="$build/fuzz/artifacts/$target"
   mkdir -p "$work" "$artifacts"

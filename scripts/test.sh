@@ -24,9 +24,9 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 flavour build-asan -DCMAKE_BUILD_TYPE=Debug -DWLAN_SANITIZE=ON -DWLAN_BUILD_BENCH=OFF
 
-# Third step: the libFuzzer targets, built with clang, each run briefly (30 s in all) from its
+# Third step: the libFuzzer targets, built with clang, each run briefly (about 30 s in all) from its
 # committed seeds; a crash fails the run and leaves its input in fuzz/regressions/.
 echo "== build-fuzz: fuzz targets, briefly"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DWLAN_FUZZ=ON -DWLAN_BUILD_TESTS=OFF -DWLAN_BUILD_BENCH=OFF >/dev/null
-scripts/fuzz.sh 10 build-fuzz
+scripts/fuzz.sh 8 build-fuzz
