@@ -26,7 +26,7 @@ export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export QT_QPA_PLATFORM=offscreen
 
 failed=0
-printf '%-16s %8s %12s %10s %8s %s\n' target seconds executions exec/s corpus result
+printf '%-16s %8s %12s %10s %8s %8s %s\n' target seconds executions exec/s coverage corpus result
 for target in "${targets[@]}"; do
   case $target in
     registry_file) dict=fuzz/registry_file.dict ;;
@@ -47,6 +47,7 @@ for target in "${targets[@]}"; do
   set -e
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  coverage=$(grep -o 'DONE *cov: [0-9]*' "$log" | grep -o '[0-9]*$' | tail -1 || true)
   corpus=$(find "$work" -type f | wc -l)
   result=ok
   if (( status != 0 )); then
@@ -59,6 +60,6 @@ for target in "${targets[@]}"; do
       result+=" -> fuzz/regressions/$target/$(basename "$artifact")"
     done
   fi
-  printf '%-16s %8s %12s %10s %8s %s\n' "$target" "$seconds" "${runs:-?}" "${rate:-?}" "$corpus" "$result"
+  printf '%-16s %8s %12s %10s %8s %8s %s\n' "$target" "$seconds" "${runs:-?}" "${rate:-?}" "${coverage:-?}" "$corpus" "$result"
 done
 exit $failed
