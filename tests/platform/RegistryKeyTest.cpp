@@ -249,11 +249,12 @@ TEST_F(RegistryKeyTest, EveryOtherKeyAndValueIsKept)
 
 TEST_F(RegistryKeyTest, ReadsUtf16FilesAndRewritesThemAsUtf8)
 {
-    const std::string text = kHeader + kParmsSection + "\"SSID\"=\"caf\xC3\xA9\"\r\n\"TxRate\"=dword:00000002\r\n";
-    std::u16string wide;
-    for (char c : text)
-        wide += static_cast<char16_t>(static_cast<uint8_t>(c));
-    wide.replace(wide.find(u"caf") + 3, 2, u"\u00E9");
+    // The same text as UTF-16: the ASCII widened, the e-acute as its one code unit.
+    const std::string head = kHeader + kParmsSection + "\"SSID\"=\"caf";
+    const std::string tail = "\"\r\n\"TxRate\"=dword:00000002\r\n";
+    std::u16string wide(head.begin(), head.end());
+    wide += u'\u00E9';
+    wide.append(tail.begin(), tail.end());
     std::string utf16 = "\xFF\xFE";
     for (char16_t u : wide) {
         utf16 += static_cast<char>(u & 0xff);
