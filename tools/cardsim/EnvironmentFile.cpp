@@ -159,6 +159,14 @@ std::optional<json> ParseJson(std::string_view text, std::string& error)
             what = what.substr(colon + 2);
         error = Position(text, e.byte) + ": not valid JSON: " + what;
         return std::nullopt;
+    } catch (const json::out_of_range& e) {
+        // A number beyond what a double holds (1e400) is a mistake like any other, not the
+        // end of the simulator.
+        std::string what = e.what();
+        if (const auto head = what.find("] "); head != std::string::npos)
+            what = what.substr(head + 2);
+        error = "not valid JSON: " + what;
+        return std::nullopt;
     }
 }
 
