@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures, builds and runs every test in both flavours:
-# build/ (warnings as errors) and build-asan/ (AddressSanitizer and UndefinedBehaviorSanitizer).
+# build/ (warnings as errors) and build-asan/ (AddressSanitizer and UndefinedBehaviorSanitizer),
+# and runs the fuzz targets briefly from build-fuzz/ (clang).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -19,14 +20,16 @@ flavour() {
 
 flavour build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:detect_leaks=1:strict_string_checks=1"
-export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
-flavour build-asan -DCMAKE_BUILD_TYPE=Debug -DWLAN_SANITIZE=ON -DWLAN_BUILD_BENCH=OFF
-
-# Third step: the libFuzzer targets, built with clang, each run briefly (about 30 s in all) from its
+# The libFuzzer targets, built with clang, each run briefly (about 30 s in all) from its
 # committed seeds; a crash fails the run and leaves its input in fuzz/regressions/.
 echo "== build-fuzz: fuzz targets, briefly"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DWLAN_FUZZ=ON -DWLAN_BUILD_TESTS=OFF -DWLAN_BUILD_BENCH=OFF >/dev/null
 scripts/fuzz.sh 8 build-fuzz
+
+# The sanitizer flavour last, so the run ends on its test summary.
+export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:detect_leaks=1:strict_string_checks=1"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+flavour build-asan -DCMAKE_BUILD_TYPE=Debug -DWLAN_SANITIZE=ON -DWLAN_BUILD_BENCH=OFF
+
