@@ -4,6 +4,7 @@
 
 #include "link/ConnectChannel.h"
 #include "platform/SharedMemory.h"
+#include "support/CardsimProcess.h"
 #include "support/TestEnvironment.h"
 
 #include <gmock/gmock.h>
@@ -18,13 +19,10 @@
 #include <functional>
 #include <optional>
 #include <random>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -67,35 +65,10 @@ protected:
 
     ~CardsimProcessTest() override { Stop(); }
 
-    static std::string Executable()
-    {
-        const char* path = std::getenv("WLAN_CARDSIM");
-        return path != nullptr && *path != '\0' ? path : WLAN_CARDSIM_BUILT;
-    }
-
-    pid_t Spawn(const std::vector<std::string>& args, const std::filesystem::path& out,
-                const std::filesystem::path& err)
-    {
-        std::vector<std::string> all = {Executable()};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : all)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = -1;
-        const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        return failed == 0 ? pid : -1;
-    }
-
     // Starts the simulator and waits until it listens and holds the block.
     void Start(std::vector<std::string> args = {})
     {
-        pid_ = Spawn(args, folder_ / "serve.out", folder_ / "serve.log");
+        pid_ = testenv::SpawnCardsim(args, folder_ / "serve.out", folder_ / "serve.log");
         ASSERT_GT(pid_, 0);
         ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(SocketPath()); })) << Log();
         memory_ = platform::SharedMemory::CreateOrOpen(block_, 64);
@@ -119,7 +92,7 @@ protected:
 
     RunResult Run(const std::vector<std::string>& args)
     {
-        const pid_t pid = Spawn(args, folder_ / "run.out", folder_ / "run.err");
+        const pid_t pid = testenv::SpawnCardsim(args, folder_ / "run.out", folder_ / "run.err");
         int status = 0;
         waitpid(pid, &status, 0);
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testenv::ReadFile(folder_ / "run.out"),
@@ -309,7 +282,7 @@ TEST_F(CardsimProcessTest, WithoutARuntimeFolderTheSocketGoesIntoAPrivateTempora
     unsetenv("XDG_RUNTIME_DIR");
     testenv::ScopedEnv temp("TMPDIR", folder_.path().string());
     const std::filesystem::path privateFolder = folder_ / ("wlan-cardsim-" + std::to_string(geteuid()));
-    const pid_t pid = Spawn({}, folder_ / "serve.out", folder_ / "serve.log");
+    const pid_t pid = testenv::SpawnCardsim({}, folder_ / "serve.out", folder_ / "serve.log");
     ASSERT_GT(pid, 0);
     const auto socket = privateFolder / ("wlan-cardsim-" + block_.substr(1) + ".sock");
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(socket); })) << Log();

@@ -7,24 +7,16 @@
 #include "app/nApp.h"
 #include "framework/Types.h"
 #include "link/ConnectChannel.h"
-#include "platform/SharedMemory.h"
 #include "platform/Suspend.h"
+#include "support/CardsimProcess.h"
 #include "support/TestEnvironment.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -38,21 +30,9 @@ constexpr auto kNoJoinWindow = 2500ms;
 constexpr std::array<uint8_t, 6> kHarbour{0x00, 0x40, 0x96, 0x12, 0x34, 0x56};
 constexpr std::array<uint8_t, 6> kLighthouse{0x00, 0x60, 0x1D, 0xAB, 0xCD, 0xEF};
 
-std::string Executable()
-{
-    const char* path = std::getenv("WLAN_CARDSIM");
-    return path && *path ? path : WLAN_CARDSIM_BUILT;
-}
-
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kDeadline)
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return testenv::WaitUntil(condition, deadline);
 }
 
 // The driver's key: an access point of the given name, WEP off.
@@ -70,73 +50,11 @@ std::string RegistryFor(const std::string& networkName)
            "\"DefaultKeyId\"=dword:00000001\r\n\r\n";
 }
 
-// One simulator with the demo networks, serving a private block, registry file and socket
-// folder; the block is mapped here as the application maps it.
-class Simulator {
-public:
-    explicit Simulator(const std::string& registryText)
-    {
-        mkdir(runtime_.c_str(), 0700);
-        testenv::WriteFile(folder_ / "registry.reg", registryText);
-        pid_ = Spawn();
-        if (pid_ <= 0 || !WaitUntil([&] { return std::filesystem::exists(SocketPath()); }))
-            return;
-        memory_ = platform::SharedMemory::CreateOrOpen(blockName_, block::kSize);
-        view_ = platform::MappedView::Map(memory_);
-        if (!memory_.IsPrivate())
-            block_ = static_cast<ConnectBlock*>(view_.Data());
-    }
-
-    ~Simulator()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-
-    ConnectBlock* Block() const { return block_; }
-    std::string Log() const { return testenv::ReadFile(folder_ / "serve.log"); }
-
-private:
-    pid_t Spawn()
-    {
-        std::string path = Executable();
-        std::string verbose = "--verbose";
-        char* argv[] = {path.data(), verbose.data(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string log = (folder_ / "serve.log").string();
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        pid_t pid = -1;
-        const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        return failed == 0 ? pid : -1;
-    }
-
-    std::filesystem::path SocketPath() const { return runtime_ / ("wlan-cardsim-" + blockName_.substr(1) + ".sock"); }
-
-    testenv::TempDir folder_;
-    std::filesystem::path runtime_ = folder_ / "run";
-    std::string blockName_ = testenv::UniqueBlockName();
-    testenv::ScopedEnv blockEnv_{"WLAN_CONNECT_BLOCK", blockName_};
-    testenv::ScopedEnv registryEnv_{"WLAN_REGISTRY_FILE", (folder_ / "registry.reg").string()};
-    testenv::ScopedEnv runtimeEnv_{"XDG_RUNTIME_DIR", runtime_.string()};
-    pid_t pid_ = -1;
-    platform::SharedMemory memory_;
-    platform::MappedView view_;
-    ConnectBlock* block_ = nullptr;
-};
-
 class EncryptionWithCardsim : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(std::filesystem::exists(Executable())) << Executable();
+        ASSERT_TRUE(std::filesystem::exists(testenv::CardsimExecutable())) << testenv::CardsimExecutable();
         // Apply's wait is not what these tests are about; the test waits for the service.
         previousHook = platform::SetSuspendHook([](std::chrono::milliseconds) {});
         static_cast<WlanSettings&>(theApp) = WlanSettings{};
@@ -153,7 +71,7 @@ protected:
     // Starts the simulator for `networkName`, loads the settings and opens the page in `mode`.
     void Start(const std::string& networkName, int mode)
     {
-        simulator = std::make_unique<Simulator>(RegistryFor(networkName));
+        simulator = std::make_unique<testenv::CardsimProcess>(std::vector<std::string>{"--verbose"}, RegistryFor(networkName));
         ASSERT_NE(simulator->Block(), nullptr) << simulator->Log();
         theApp.connectView = simulator->Block();
         theApp.LoadSettings();
@@ -196,7 +114,7 @@ protected:
     }
 
     platform::SuspendHook previousHook;
-    std::unique_ptr<Simulator> simulator;
+    std::unique_ptr<testenv::CardsimProcess> simulator;
     std::unique_ptr<nPEncryption> page;
 };
 

@@ -7,26 +7,19 @@
 #include "app/nApp.h"
 #include "link/ConnectChannel.h"
 #include "platform/RegistryKey.h"
-#include "platform/SharedMemory.h"
 #include "platform/Suspend.h"
+#include "support/CardsimProcess.h"
 #include "support/TestEnvironment.h"
 
 #include <QEventLoop>
 #include <QTimer>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
-#include <spawn.h>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -34,13 +27,6 @@ using namespace std::chrono_literals;
 
 // Generous: the sanitizer build is slow, and the simulator's joins take up to 800 ms.
 constexpr auto kDeadline = 20s;
-
-// $WLAN_CARDSIM when set, else the simulator built with this test.
-std::string Executable()
-{
-    const char* path = std::getenv("WLAN_CARDSIM");
-    return path && *path ? path : WLAN_CARDSIM_BUILT;
-}
 
 std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
 
@@ -71,93 +57,13 @@ constexpr char kNoNetworkRegistry[] = "Windows Registry Editor Version 5.00\r\n\
                                       "\"DefaultKeyId\"=dword:00000001\r\n"
                                       "\r\n";
 
-// One simulator serving a private block, registry file and socket folder, and the block
-// mapped into this process as the application maps it.
-class Simulator {
-public:
-    explicit Simulator(const std::vector<std::string>& args, const std::string& registryText = {})
-    {
-        mkdir(runtime_.c_str(), 0700);
-        if (!registryText.empty())
-            testenv::WriteFile(folder_ / "registry.reg", registryText);
-        pid_ = Spawn(args, folder_ / "serve.log");
-        if (pid_ <= 0 || !PumpUntil([&] { return std::filesystem::exists(SocketPath()); }))
-            return;
-        memory_ = platform::SharedMemory::CreateOrOpen(blockName_, block::kSize);
-        view_ = platform::MappedView::Map(memory_);
-        if (!memory_.IsPrivate())
-            block_ = static_cast<ConnectBlock*>(view_.Data());
-    }
-
-    ~Simulator()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-
-    ConnectBlock* Block() const { return block_; }
-    std::string Log() const { return testenv::ReadFile(folder_ / "serve.log"); }
-
-    // Runs `wlan-cardsim ctl ...` against this simulator; answers its exit status.
-    int Control(const std::vector<std::string>& words)
-    {
-        std::vector<std::string> args{"ctl"};
-        args.insert(args.end(), words.begin(), words.end());
-        const pid_t pid = Spawn(args, folder_ / "ctl.log");
-        int status = 0;
-        if (pid <= 0 || waitpid(pid, &status, 0) != pid)
-            return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t Spawn(const std::vector<std::string>& args, const std::filesystem::path& log)
-    {
-        if (Executable().empty())
-            return -1;
-        std::vector<std::string> all{Executable()};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : all)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        pid_t pid = -1;
-        const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        return failed == 0 ? pid : -1;
-    }
-
-    std::filesystem::path SocketPath() const
-    {
-        return runtime_ / ("wlan-cardsim-" + blockName_.substr(1) + ".sock");
-    }
-
-    testenv::TempDir folder_;
-    std::filesystem::path runtime_ = folder_ / "run";
-    std::string blockName_ = testenv::UniqueBlockName();
-    testenv::ScopedEnv blockEnv_{"WLAN_CONNECT_BLOCK", blockName_};
-    testenv::ScopedEnv registryEnv_{"WLAN_REGISTRY_FILE", (folder_ / "registry.reg").string()};
-    testenv::ScopedEnv runtimeEnv_{"XDG_RUNTIME_DIR", runtime_.string()};
-    pid_t pid_ = -1;
-    platform::SharedMemory memory_;
-    platform::MappedView view_;
-    ConnectBlock* block_ = nullptr;
-};
+using Simulator = testenv::CardsimProcess;
 
 class PagesWithCardsimTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(std::filesystem::exists(Executable())) << Executable();
+        ASSERT_TRUE(std::filesystem::exists(testenv::CardsimExecutable())) << testenv::CardsimExecutable();
         previousView_ = theApp.connectView;
         previousHook_ = platform::SetSuspendHook({});  // the real 1100 ms wait
         static_cast<WlanSettings&>(theApp) = WlanSettings{};
