@@ -78,8 +78,19 @@ if ! wait_for 10 service_running; then
 fi
 say "wlan-cardsim is serving (pid $cardsim_pid, log $log)"
 
+# Qt wants a private runtime folder; a session without one (a root shell on a server) gets a
+# temporary one for the utility alone, so the simulator's control socket stays where `ctl`
+# from another shell looks for it.
+utility_env=()
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  runtime=$(mktemp -d)
+  chmod 0700 "$runtime"
+  utility_env=(env "XDG_RUNTIME_DIR=$runtime")
+  trap 'cleanup; rm -rf "$runtime"' EXIT
+fi
+
 if [ "$screenshot_mode" = no ]; then
-  "$utility"
+  "${utility_env[@]}" "$utility"
   exit 0
 fi
 
@@ -95,7 +106,7 @@ export DISPLAY=":$(head -n1 "$display_file")"
 rm -f "$display_file"
 say "running under Xvfb on $DISPLAY"
 
-QT_QPA_PLATFORM=xcb "$utility" &
+QT_QPA_PLATFORM=xcb "${utility_env[@]}" "$utility" &
 utility_pid=$!
 pids+=("$utility_pid")
 
