@@ -99,9 +99,9 @@ void ConnectChannel::PostConfig(const ConfigPayload& config)
     // bytes beyond the count keep what they held, and no terminator is written.
     std::array<uint8_t, block::kConfigNameCapacity> name{};
     size_t count = platform::WideToAnsi(config.networkName, name);
-    storeU16(block::kConfigNameCount, static_cast<uint16_t>(count));
     for (size_t i = 0; i < count; ++i)
         StorePayloadByte(block::kConfigName + i, name[i]);
+    storeU16(block::kConfigNameCount, static_cast<uint16_t>(count));
     Apply(*block_, kPublishConfig, std::memory_order_release);
 }
 

@@ -162,6 +162,12 @@ TEST_F(ConnectChannelTest, ConfigPayloadIsLittleEndianWithTheNameAndItsCountAndN
                                'H', 'o', 'm', 'e', 'N', 'e', 't'};
     std::copy(std::begin(payload), std::end(payload), expected.begin() + 8);
     EXPECT_EQ(Current(), expected) << "bytes 25..63 keep 0xEE";
+
+    // The four numbers, then the name the conversion produced, then its count.
+    std::vector<size_t> order;
+    for (const Store& store : channel_.stores)
+        order.push_back(store.offset);
+    EXPECT_EQ(order, (std::vector<size_t>{8, 9, 10, 11, 12, 13, 14, 15, 18, 19, 20, 21, 22, 23, 24, 16, 17}));
 }
 
 TEST_F(ConnectChannelTest, NameOf33BytesFitsAndOneOf34GivesACountOfZeroLeavingOldBytes)
