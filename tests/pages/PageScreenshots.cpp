@@ -13,7 +13,7 @@
 #include "framework/WinApp.h"
 #include "pages/nPConfig.h"
 #include "pages/nPLinkInfo.h"
-#include "platform/RegistryKey.h"
+#include "support/CardsimProcess.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -28,18 +28,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <signal.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -48,27 +39,18 @@ using namespace std::chrono_literals;
 std::filesystem::path folder;
 bool saved = true;
 
-void WriteSettings()
-{
-    auto key = platform::RegistryKey::Create(kDriverParmsKey);
-    if (!key)
-        return;
-    const auto dword = [&](std::u16string_view name, uint32_t value) {
-        key->SetValue(name, platform::REG_DWORD, &value, sizeof value);
-    };
-    const auto text = [&](std::u16string_view name, std::u16string_view value) {
-        key->SetValue(name, platform::REG_SZ, value.data(), static_cast<uint32_t>((value.size() + 1) * 2));
-    };
-    dword(u"NetworkType", 0);
-    text(u"SSID", u"Workbench");
-    dword(u"TxRate", 15);
-    dword(u"PSMode", 2);
-    dword(u"DSChannel", 3);
-    dword(u"WepReq", 0);
-    text(u"DefaultKeys", u"");
-    dword(u"DefaultKeyId", 1);
-    key->Close();
-}
+// The driver set to join the simulator's "Workbench" cell on channel 3.
+constexpr char kWorkbenchRegistry[] = "Windows Registry Editor Version 5.00\r\n\r\n"
+                                      "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms]\r\n"
+                                      "\"NetworkType\"=dword:00000000\r\n"
+                                      "\"SSID\"=\"Workbench\"\r\n"
+                                      "\"TxRate\"=dword:0000000f\r\n"
+                                      "\"PSMode\"=dword:00000002\r\n"
+                                      "\"DSChannel\"=dword:00000003\r\n"
+                                      "\"WepReq\"=dword:00000000\r\n"
+                                      "\"DefaultKeys\"=\"\"\r\n"
+                                      "\"DefaultKeyId\"=dword:00000001\r\n"
+                                      "\r\n";
 
 void Wait(int ms)
 {
@@ -137,46 +119,6 @@ void TakePictures(fw::PropertySheet& sheet)
     window->close();
 }
 
-std::string FindSimulator(const char* self)
-{
-    if (const char* given = std::getenv("WLAN_CARDSIM"); given && *given)
-        return given;
-    std::error_code ignored;
-    const auto beside = std::filesystem::canonical(self, ignored).parent_path() / "../../tools/cardsim/wlan-cardsim";
-    return std::filesystem::exists(beside, ignored) ? std::filesystem::canonical(beside, ignored).string() : "";
-}
-
-pid_t Spawn(std::vector<std::string> args)
-{
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int failed = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    return failed == 0 ? pid : -1;
-}
-
-// Starts the simulator and waits, up to a deadline, until it answers on its control socket.
-pid_t StartSimulator(const std::string& simulator)
-{
-    const pid_t pid = Spawn({simulator, "--domain", "etsi", "--seed", "11"});
-    for (int attempt = 0; pid > 0 && attempt < 50; ++attempt) {
-        int status = 0;
-        const pid_t ctl = Spawn({simulator, "ctl", "status"});
-        if (ctl > 0 && waitpid(ctl, &status, 0) == ctl && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            return pid;
-        usleep(100 * 1000);
-    }
-    std::fprintf(stderr, "page_screenshots: the simulator does not answer\n");
-    return pid;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -188,16 +130,13 @@ int main(int argc, char** argv)
     folder = argv[1];
     std::filesystem::create_directories(folder);
 
-    char privateDir[] = "/tmp/wlan-page-shots-XXXXXX";
-    if (!mkdtemp(privateDir))
+    // A private registry file, block and socket folder, served by the simulator in the ETSI
+    // domain.
+    const testenv::CardsimProcess simulator({"--domain", "etsi", "--seed", "11"}, kWorkbenchRegistry);
+    if (!simulator.Block()) {
+        std::fprintf(stderr, "page_screenshots: the simulator does not answer\n%s", simulator.Log().c_str());
         return 1;
-    setenv("WLAN_REGISTRY_FILE", (std::string(privateDir) + "/registry.reg").c_str(), 1);
-    setenv("WLAN_CONNECT_BLOCK", ("/wlan-page-shots-" + std::to_string(getpid())).c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", privateDir, 1);
-    WriteSettings();
-
-    const std::string simulatorPath = FindSimulator(argv[0]);
-    const pid_t simulator = simulatorPath.empty() ? -1 : StartSimulator(simulatorPath);
+    }
 
     fw::PropertySheet::SetShownHook([](fw::PropertySheet& sheet) {
         QTimer::singleShot(0, sheet.GetSafeWidget(), [&sheet] { TakePictures(sheet); });
@@ -206,10 +145,5 @@ int main(int argc, char** argv)
     char* args[] = {argv[0], nullptr};
     fw::AppMain(1, args);
 
-    if (simulator > 0) {
-        kill(simulator, SIGTERM);
-        waitpid(simulator, nullptr, 0);
-    }
-    std::filesystem::remove_all(privateDir);
-    return saved && simulator > 0 ? 0 : 1;
+    return saved ? 0 : 1;
 }

@@ -5,13 +5,13 @@
 //   xvfb-run -a -s "-screen 0 800x600x24" build/tests/ui/sheet_screenshots docs
 //
 // It runs the real start-up on a private registry file holding an example configuration and a
-// private block, served by the simulated card (wlan-cardsim, from $WLAN_CARDSIM or next to
-// this tool in the build tree) so that the Status page shows a live link. Nothing of the
-// user's set-up is read or written.
+// private block, served by the simulated card (wlan-cardsim, from $WLAN_CARDSIM, else the one
+// built with it) so that the Status page shows a live link. Nothing of the user's set-up is
+// read or written.
 #include "app/nApp.h"
 #include "framework/PropertySheet.h"
 #include "framework/WinApp.h"
-#include "platform/RegistryKey.h"
+#include "support/CardsimProcess.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -21,43 +21,24 @@
 #include <QWidget>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
-
-extern char** environ;
 
 namespace {
 
-void WriteExampleSettings()
-{
-    auto key = platform::RegistryKey::Create(kDriverParmsKey);
-    if (!key)
-        return;
-    const auto dword = [&](std::u16string_view name, uint32_t value) {
-        key->SetValue(name, platform::REG_DWORD, &value, sizeof value);
-    };
-    const auto text = [&](std::u16string_view name, std::u16string_view value) {
-        key->SetValue(name, platform::REG_SZ, value.data(), static_cast<uint32_t>((value.size() + 1) * 2));
-    };
-    // The simulator's "Harbour" network: an access point on channel 1 with 64-bit WEP keys
-    // made from the passphrase "harbour", key 1 the default.
-    dword(u"NetworkType", 1);
-    text(u"SSID", u"Harbour");
-    dword(u"TxRate", 15);
-    dword(u"PSMode", 1);
-    dword(u"DSChannel", 1);
-    dword(u"WepReq", 2);
-    text(u"DefaultKeys", u"8d2fddc61e0dcd931d1db2e8560f4a181bf72700");
-    dword(u"DefaultKeyId", 1);
-    key->Close();
-}
+// The simulator's "Harbour" network: an access point on channel 1 with the 64-bit WEP keys
+// made from the passphrase "harbour", key 1 the default.
+constexpr char kHarbourRegistry[] = "Windows Registry Editor Version 5.00\r\n\r\n"
+                                    "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms]\r\n"
+                                    "\"NetworkType\"=dword:00000001\r\n"
+                                    "\"SSID\"=\"Harbour\"\r\n"
+                                    "\"TxRate\"=dword:0000000f\r\n"
+                                    "\"PSMode\"=dword:00000001\r\n"
+                                    "\"DSChannel\"=dword:00000001\r\n"
+                                    "\"WepReq\"=dword:00000002\r\n"
+                                    "\"DefaultKeys\"=\"8d2fddc61e0dcd931d1db2e8560f4a181bf72700\"\r\n"
+                                    "\"DefaultKeyId\"=dword:00000001\r\n"
+                                    "\r\n";
 
 void Wait(int ms)
 {
@@ -88,50 +69,6 @@ void TakePictures(fw::PropertySheet& sheet)
 }
 
 
-// The simulated card, or empty when there is none to run.
-std::string FindSimulator(const char* self)
-{
-    if (const char* given = std::getenv("WLAN_CARDSIM"))
-        return given;
-    std::error_code ignored;
-    const auto beside = std::filesystem::canonical(self, ignored).parent_path() / "../../tools/cardsim/wlan-cardsim";
-    return std::filesystem::exists(beside, ignored) ? std::filesystem::canonical(beside, ignored).string() : "";
-}
-
-// Runs a program with its output thrown away.
-pid_t Spawn(std::vector<std::string> args)
-{
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    return spawned == 0 ? pid : -1;
-}
-
-// Starts the simulator and waits, up to a deadline, until it answers on its control socket.
-pid_t StartSimulator(const std::string& simulator)
-{
-    const pid_t pid = Spawn({simulator});
-    if (pid < 0)
-        return pid;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        int status = 0;
-        const pid_t ctl = Spawn({simulator, "ctl", "status"});
-        if (ctl > 0 && waitpid(ctl, &status, 0) == ctl && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            return pid;
-        usleep(100 * 1000);
-    }
-    std::fprintf(stderr, "sheet_screenshots: the simulator does not answer; the Status page will be empty\n");
-    return pid;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -143,16 +80,10 @@ int main(int argc, char** argv)
     folder = argv[1];
     std::filesystem::create_directories(folder);
 
-    char privateDir[] = "/tmp/wlan-shots-XXXXXX";
-    if (!mkdtemp(privateDir))
-        return 1;
-    setenv("WLAN_REGISTRY_FILE", (std::string(privateDir) + "/registry.reg").c_str(), 1);
-    setenv("WLAN_CONNECT_BLOCK", ("/wlan-shots-" + std::to_string(getpid())).c_str(), 1);
-    WriteExampleSettings();
-
-    pid_t simulator = -1;
-    if (const std::string path = FindSimulator(argv[0]); !path.empty())
-        simulator = StartSimulator(path);
+    // A private registry file, block and socket folder, served by the simulator.
+    const testenv::CardsimProcess simulator({}, kHarbourRegistry);
+    if (!simulator.Block())
+        std::fprintf(stderr, "sheet_screenshots: the simulator does not answer; the Status page will be empty\n");
 
     fw::PropertySheet::SetShownHook([](fw::PropertySheet& sheet) {
         QTimer::singleShot(0, sheet.GetSafeWidget(), [&sheet] { TakePictures(sheet); });
@@ -161,10 +92,5 @@ int main(int argc, char** argv)
     char* args[] = {argv[0], nullptr};
     fw::AppMain(1, args);
 
-    if (simulator > 0) {
-        kill(simulator, SIGTERM);
-        waitpid(simulator, nullptr, 0);
-    }
-    std::filesystem::remove_all(privateDir);
     return saved ? 0 : 1;
 }
