@@ -41,13 +41,7 @@ constexpr auto kDeadline = 10s;
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kDeadline)
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return condition();
+    return testenv::WaitUntil(condition, deadline);
 }
 
 struct RunResult {
