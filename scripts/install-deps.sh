@@ -1,22 +1,36 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, everything the build, the tests, the benchmarks and the
-# run command need. Only missing packages are installed. This is the one place the list lives.
+# Installs, from Debian's packages, what the project needs. Only missing packages are installed.
+# This is the one place the list lives.
+#
+#   scripts/install-deps.sh run     what building and running the utility and the simulator need
+#   scripts/install-deps.sh test    all of that, and what the tests, the fuzz targets and the
+#                                   benchmarks need (the default)
 set -euo pipefail
+profile=${1:-test}
 
-packages=(
+run_packages=(
   # toolchain and build
   g++ cmake ninja-build ccache pkg-config
-  # clang and its runtime for the fuzz targets
-  clang libclang-rt-14-dev
   # the user-interface toolkit and a real font for it
   qt6-base-dev fonts-dejavu-core
-  # libraries the code and the simulator use
+  # libraries the code and the services use
   libunistring-dev libcli11-dev nlohmann-json3-dev
-  # tests and benchmarks
+  # the build folder is configured with its tests and benchmarks, which the run command shares
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
-  # a display for end-to-end runs and screenshots
+  # a display for runs without one, and screenshots
   xvfb xauth imagemagick x11-utils
 )
+
+test_packages=(
+  # clang and its runtime for the fuzz targets
+  clang libclang-rt-14-dev
+)
+
+case "$profile" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "install-deps: usage: $0 [run|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

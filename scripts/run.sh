@@ -19,7 +19,7 @@ screenshot_mode=no
 
 say() { echo "run.sh: $*" >&2; }
 
-scripts/install-deps.sh
+scripts/install-deps.sh run
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 jobs=$(nproc)
 [ "$jobs" -gt 2 ] || jobs=2
