@@ -300,8 +300,16 @@ void nPEncryption::NormalizeKeyByte(fw::Edit& edit)
     const std::u16string hex = LowerHex(n);
     // A third digit is cut off at once; a text worth 0 becomes "0". Two digits or fewer
     // keep the user's case and leading zeros.
-    if (hex.size() > 2 || n == 0)
+    if (hex.size() > 2 || n == 0) {
         edit.SetWindowText(std::u16string_view(hex).substr(0, 2));
+        return;
+    }
+    // Apply reads only the first two characters: a text whose value lies further on ("0a5",
+    // "007", "0x5") shows the byte those two give, so the grid never shows a byte it will
+    // not store.
+    const uint8_t stored = ScanKeyByte(text).value_or(0);
+    if (stored != static_cast<uint32_t>(n))
+        edit.SetWindowText(TwoLowerDigits(stored));
 }
 
 void nPEncryption::OnGenerate()

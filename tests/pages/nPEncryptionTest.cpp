@@ -313,9 +313,10 @@ TEST_F(EncryptionPage, KeyBytesFollowTheTwoDigitRule)
     Open(2, kStored40, 1);
     const std::pair<const char16_t*, const char16_t*> rows[] = {
         {u"**", u"**"}, {u"00", u"00"}, {u"7", u"7"},   {u"AB", u"AB"}, {u"0F", u"0F"},
-        {u"1ab", u"1a"}, {u"100", u"10"}, {u"00A", u"00A"}, {u"", u"0"}, {u"0", u"0"},
+        {u"1ab", u"1a"}, {u"100", u"10"}, {u"00A", u"00"}, {u"", u"0"}, {u"0", u"0"},
         {u"000", u"0"}, {u"G", u"0"},   {u"**5", u"0"}, {u"-1", u"ff"}, {u"1G", u"1G"},
-        {u" 5", u" 5"}, {u"0x5", u"0x5"}, {u"0x1ab", u"1a"}, {u"-80000000", u"80"},
+        {u" 5", u" 5"}, {u"0x5", u"00"}, {u"0x1ab", u"1a"}, {u"-80000000", u"80"},
+        {u"0a5", u"0a"}, {u"007", u"00"}, {u"0FF", u"0f"}, {u"+7a", u"07"},
         {u"FFFFFFFFFF", u"7f"}, {u"-FFFFFFFFFF", u"80"}, {u"\u0661", u"0"}, {u"+f", u"+f"},
     };
     for (const auto& [text, expected] : rows) {
@@ -342,6 +343,26 @@ TEST_F(EncryptionPage, TypedDigitsAreCutToTwo)
     EXPECT_EQ(edit.GetWindowText(), u"0");
     edit.SetWindowText(u"00");
     EXPECT_EQ(edit.GetWindowText(), u"00");
+}
+
+TEST_F(EncryptionPage, EachKeyEditShowsTheByteApplyStores)
+{
+    Open(2, "", 1);
+    // Typed one key at a time after a first digit: what each edit shows afterwards is what
+    // the registry and the block receive.
+    const std::pair<const char16_t*, const char16_t*> typed[] = {{u"0", u"a5"}, {u"0", u"07"}, {u"0", u"0A"},
+                                                                 {u"1", u"ab"}, {u"f", u"f0"}};
+    std::string shown;
+    for (size_t i = 0; i < std::size(typed); ++i) {
+        page->keyEdits[i].SetWindowText(typed[i].first);
+        Type(page->keyEdits[i], typed[i].second);
+        const std::string text = Ascii(page->keyEdits[i].GetWindowText());
+        shown += std::string(2 - std::min<size_t>(text.size(), 2), '0') + text;
+    }
+    EXPECT_EQ(shown, "0a00001aff");
+    Apply();
+    EXPECT_EQ(Ascii(*ReadStored().defaultKeys).substr(0, 10), shown);
+    EXPECT_EQ(BlockHex(10, 15), shown);
 }
 
 // ---- Apply ----
