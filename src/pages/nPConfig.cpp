@@ -127,6 +127,7 @@ void nPConfig::OnActivation(uint32_t state, fw::Wnd* other, bool minimised)
     fw::PropertyPage::OnActivate(state, other, minimised);
     if (state == fw::WA_ACTIVE && channelCount == 0) {
         ConnectChannel(theApp.connectView).PostChannelList();
+        listRequestReplaced = false;
         pollTimerId = static_cast<uint32_t>(SetTimer(kPollTimer, kPollPeriodMs));
     } else if (state == fw::WA_INACTIVE) {
         // The request stays in the block; the next activation posts it again.
@@ -136,32 +137,60 @@ void nPConfig::OnActivation(uint32_t state, fw::Wnd* other, bool minimised)
 
 void nPConfig::OnPollTimer(uintptr_t timerId)
 {
-    if (ConnectChannel(theApp.connectView).Poll(STAT_CHANNEL_LIST))
+    ConnectChannel channel(theApp.connectView);
+    if (listRequestReplaced) {
+        // An Apply took the place of the request; its wait is over, so the service has taken
+        // the configuration and the list can be asked for again.
+        listRequestReplaced = false;
+        channel.PostChannelList();
+    } else if (channel.Poll(STAT_CHANNEL_LIST) && !MaskIsOwnPayload(channel.StatusWord())) {
         RebuildChannelList();
+    }
     fw::PropertyPage::OnTimer(timerId);
+}
+
+bool nPConfig::MaskIsOwnPayload(uint32_t status) const
+{
+    // After an Apply made before the list was read, offset 8 holds the network type that
+    // Apply wrote, and a status left from an earlier answer may still stand. Only a status
+    // the service has written since, or a mask it has written over that payload, is an
+    // answer.
+    return ownPayloadAtMask &&
+           status == statusAfterApply &&
+           ConnectChannel(theApp.connectView).ChannelMask() == payloadAtMask;
 }
 
 void nPConfig::RebuildChannelList()
 {
     KillTimer(pollTimerId);
+    ownPayloadAtMask = false;
     const uint16_t mask = ConnectChannel(theApp.connectView).ChannelMask();
+    // The user's choice from the template's list stays when the card allows it.
+    const int shown = channelCombo.GetCurSel();
+    const int chosen = shown >= 0 && shown < static_cast<int>(kMaxChannels)
+                           ? channelNumbers[static_cast<size_t>(shown)]
+                           : 0;
     channelCombo.ResetContent();
     // A rebuild always starts from an empty table, even for a tick that was already queued
     // when the timer stopped, so the table can never be written past its 14 entries.
     channelCount = 0;
-    int selectIndex = 0;
+    int chosenIndex = -1;
+    int storedIndex = -1;
     for (int bit = 0; bit < static_cast<int>(kMaxChannels); ++bit) {
         if ((mask & (1u << bit)) == 0)
             continue;
         const int channel = bit + 1;
         channelCombo.AddString(ChannelText(channel));
         channelNumbers[static_cast<size_t>(channelCount)] = channel;
+        if (channel == chosen)
+            chosenIndex = channelCount;
         if (static_cast<uint32_t>(channel) == theApp.DSChannel)
-            selectIndex = channelCount;
+            storedIndex = channelCount;
         ++channelCount;
     }
-    // The stored channel if the card allows it, else the first; an empty list selects nothing.
-    channelCombo.SetCurSel(selectIndex);
+    // The channel shown if the card allows it, else the stored one, else the first; an empty
+    // list selects nothing.
+    channelCombo.SetCurSel(chosenIndex >= 0 ? chosenIndex : storedIndex >= 0 ? storedIndex : 0);
 }
 
 void nPConfig::ApplyConfig()
@@ -179,6 +208,19 @@ void nPConfig::ApplyConfig()
     // meanwhile.
     const fw::WaitCursor busy;
     platform::Suspend(kServiceTakesCommand);
+    if (channelCount == 0)
+        NoteOwnPayloadAtMask();
+}
+
+void nPConfig::NoteOwnPayloadAtMask()
+{
+    // The configuration now lies where the channel mask is answered, and a request that was
+    // waiting has been replaced: the next tick asks again.
+    ConnectChannel channel(theApp.connectView);
+    ownPayloadAtMask = true;
+    payloadAtMask = static_cast<uint16_t>(theApp.NetworkType);
+    statusAfterApply = channel.StatusWord();
+    listRequestReplaced = IsTimerRunning(pollTimerId);
 }
 
 uint32_t nPConfig::NetworkTypeFromList() const

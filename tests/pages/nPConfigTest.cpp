@@ -396,6 +396,59 @@ TEST_F(ConfigPageTest, AStoredChannelTheCardDoesNotAllowGivesTheFirst)
     EXPECT_EQ(theApp.DSChannel, 1u);
 }
 
+TEST_F(ConfigPageTest, AChannelChosenBeforeTheListArrivesStaysChosen)
+{
+    const auto page = Open({0, 15, 1, 6});
+    Activate(*page, fw::WA_ACTIVE);
+    page->channelCombo.SetCurSel(2);  // "3", picked from the template's list
+    AnswerChannelList(0x07FF);
+    Tick(*page);
+    EXPECT_EQ(page->channelCombo.GetLBText(page->channelCombo.GetCurSel()), u"3");
+    Apply(*page);
+    EXPECT_EQ(theApp.DSChannel, 3u);
+
+    // A choice the card does not allow gives way to the stored channel.
+    const auto other = Open({0, 15, 1, 6});
+    Activate(*other, fw::WA_ACTIVE);
+    other->channelCombo.SetCurSel(12);  // "13"
+    AnswerChannelList(0x07FF);
+    Tick(*other);
+    EXPECT_EQ(other->channelCombo.GetLBText(other->channelCombo.GetCurSel()), u"6");
+}
+
+// The service answers at once and leaves its status standing; Apply comes before the page's
+// first tick and writes the network type where the mask was.
+TEST_F(ConfigPageTest, ApplyBeforeTheListIsReadNeitherTakesItsPayloadForTheMaskNorWaitsForever)
+{
+    for (uint32_t networkType : {0u, 1u}) {
+        SCOPED_TRACE(networkType);
+        block_ = ConnectBlock{};
+        const auto page = Open({networkType, 15, 1, 6});
+        Activate(*page, fw::WA_ACTIVE);
+        AnswerChannelList(0x07FF);
+        Apply(*page);
+        ASSERT_EQ(BlockU16(8), networkType);
+        block_.cmdWord &= 0x00FFFFFF;  // the service takes the configuration
+
+        for (int tick = 0; tick < 3; ++tick) {
+            Tick(*page);
+            EXPECT_EQ(page->channelCombo.GetCount(), 14) << "tick " << tick;
+            EXPECT_EQ(page->channelCount, 0);
+        }
+        // The request was asked again once the configuration was taken.
+        EXPECT_EQ(block_.cmdWord >> 24, 0x12u);
+        EXPECT_TRUE(page->IsTimerRunning(1));
+
+        // The answer to the request that stands, with the very status word as before.
+        AnswerChannelList(0x07FF);
+        Tick(*page);
+        EXPECT_EQ(page->channelCount, 11);
+        EXPECT_EQ(page->channelCombo.GetLBText(page->channelCombo.GetCurSel()), u"6");
+        Apply(*page);
+        EXPECT_EQ(theApp.DSChannel, 6u);
+    }
+}
+
 TEST_F(ConfigPageTest, EveryChannelAndTheTopBitsIgnored)
 {
     const auto page = Open({1, 15, 1, 14});
