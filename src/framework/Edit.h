@@ -2,6 +2,9 @@
 
 #include "framework/Control.h"
 
+#include <functional>
+#include <string_view>
+
 namespace fw {
 
 // A single-line edit. Setting its text from the program sends the text-change notification
@@ -12,6 +15,10 @@ public:
     // Limits what the user can type or paste to `chars` characters; text set by the program
     // is not limited.
     void LimitText(int chars);
+    // Refuses, whole, a change the user types or pastes when the text it would leave does
+    // not `fit`, unless the change only makes the text shorter; text set by the program is
+    // never refused.
+    void LimitInput(std::function<bool(std::u16string_view)> fits);
 };
 
 } // namespace fw

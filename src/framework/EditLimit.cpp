@@ -29,7 +29,12 @@ void EditLimit::SetProgramText(const QString& text)
 
 QValidator::State EditLimit::validate(QString& input, int& pos) const
 {
-    if (programSetting_ || input.size() <= limit_ || input.size() <= previous_.size())
+    if (programSetting_)
+        return Acceptable;
+    if (fits_ && input.size() >= previous_.size() && input != previous_ &&
+        !fits_(std::u16string_view(reinterpret_cast<const char16_t*>(input.utf16()), static_cast<size_t>(input.size()))))
+        return Invalid;
+    if (input.size() <= limit_ || input.size() <= previous_.size())
         return Acceptable;
     // The change is what lies between the part both texts start with and the part both end
     // with; only that part is cut, to the room the rest leaves.

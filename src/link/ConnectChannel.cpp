@@ -105,6 +105,12 @@ void ConnectChannel::PostConfig(const ConfigPayload& config)
     Apply(*block_, kPublishConfig, std::memory_order_release);
 }
 
+bool ConnectChannel::NetworkNameFits(std::u16string_view name)
+{
+    std::array<uint8_t, block::kConfigNameCapacity> bytes{};
+    return name.empty() || platform::WideToAnsi(name, bytes) > 0;
+}
+
 void ConnectChannel::PostWep(uint8_t wepReq, uint8_t defaultKeyId, std::span<const uint8_t> keys)
 {
     if (!block_)

@@ -53,6 +53,10 @@ public:
     bool IsNotAssociated() const;
     uint16_t ChannelMask() const { return ReadU16(block::kChannelMask); }
 
+    // Whether PostConfig carries `name` whole: its ANSI form fits the 33 bytes of the block.
+    // The empty name fits.
+    static bool NetworkNameFits(std::u16string_view name);
+
     ConnectBlock* Block() const { return block_; }
 
 protected:

@@ -78,6 +78,9 @@ bool nPConfig::InitPage()
     fw::PropertyPage::OnInitDialog();
     SelectNetworkType();
     ssidEdit.SetWindowText(theApp.SSID);
+    // A stored name is shown whole, but the user cannot type a name the block cannot carry:
+    // the service would take it for no name and join the strongest open network.
+    ssidEdit.LimitInput(&ConnectChannel::NetworkNameFits);
     SelectTxRate();
     psModeCombo.SetCurSel(theApp.PSMode <= kPsModeDisabled ? kPsDisabled : kPsEnabled);
     // The template's list is "1".."14": a channel outside it leaves no entry selected.

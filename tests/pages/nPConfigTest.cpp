@@ -7,7 +7,13 @@
 #include "link/ConnectBlock.h"
 #include "platform/RegistryKey.h"
 #include "platform/Suspend.h"
+#include "platform/TextConversion.h"
 #include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QWidget>
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +33,28 @@ constexpr char kRegistryText[] = "Windows Registry Editor Version 5.00\r\n\r\n"
                                  "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms]\r\n"
                                  "\"SSID\"=\"before\"\r\n"
                                  "\r\n";
+
+// Types into a control's widget as the user would, one key press a character.
+void Type(fw::Control& control, std::u16string_view text)
+{
+    for (char16_t c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(c)));
+        QApplication::sendEvent(control.GetSafeWidget(), &press);
+    }
+}
+
+void Paste(fw::Control& control, std::u16string_view text)
+{
+    QApplication::clipboard()->setText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier);
+    QApplication::sendEvent(control.GetSafeWidget(), &press);
+}
+
+void PressBackspace(fw::Control& control)
+{
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+    QApplication::sendEvent(control.GetSafeWidget(), &press);
+}
 
 struct Settings {
     Settings(uint32_t type = 0, uint32_t rate = 0, uint32_t psMode = 0, uint32_t channel = 0, std::u16string ssid = {})
@@ -567,6 +595,59 @@ TEST_F(ConfigPageTest, OnlyTheBlockCopyOfTheNameIsBounded)
         EXPECT_EQ(RegistryValue(u"SSID"), String(name));
         EXPECT_EQ(block_.cmdWord, 0x2100001Fu);
     }
+}
+
+// In a UTF-8 locale "é" takes two bytes and "中" three; the block carries 33.
+TEST_F(ConfigPageTest, TheUserCannotTypeOrPasteANameTheBlockCannotCarry)
+{
+    const testenv::ScopedEnv locale("LC_ALL", "C.UTF-8");
+    ASSERT_EQ(platform::AnsiCodePage(), "UTF-8");
+    struct Case {
+        std::u16string typed;  // fits exactly
+        std::u16string more;   // one character past the 33 bytes
+    };
+    const Case cases[] = {
+        {std::u16string(33, u'x'), u"y"},
+        {std::u16string(31, u'x') + u"\u00e9", u"\u00e9"},
+        {std::u16string(11, u'\u4e2d'), u"a"},
+        {std::u16string(32, u'x'), u"\u00e9"},
+    };
+    for (const Case& c : cases) {
+        const auto page = Open({0, 15, 1, 6});
+        page->ssidEdit.SetWindowText(u"");
+        Type(page->ssidEdit, c.typed);
+        Type(page->ssidEdit, c.more);
+        EXPECT_EQ(page->ssidEdit.GetWindowText(), c.typed);
+        Paste(page->ssidEdit, c.more);
+        EXPECT_EQ(page->ssidEdit.GetWindowText(), c.typed) << "a paste that does not fit is refused whole";
+        Apply(*page);
+        EXPECT_EQ(theApp.SSID, c.typed);
+        EXPECT_EQ(BlockU16(16), c.typed == std::u16string(32, u'x') ? 32 : 33);
+    }
+
+    // A paste that fits goes in; one that does not is refused whole.
+    const auto page = Open({0, 15, 1, 6});
+    page->ssidEdit.SetWindowText(u"");
+    Paste(page->ssidEdit, std::u16string(30, u'\u00e9'));
+    EXPECT_EQ(page->ssidEdit.GetWindowText(), u"");
+    Paste(page->ssidEdit, std::u16string(16, u'\u00e9'));
+    EXPECT_EQ(page->ssidEdit.GetWindowText(), std::u16string(16, u'\u00e9'));
+}
+
+TEST_F(ConfigPageTest, AStoredNameTooLongForTheBlockIsShownWholeAndCanOnlyShrink)
+{
+    const testenv::ScopedEnv locale("LC_ALL", "C.UTF-8");
+    const std::u16string stored = std::u16string(20, u'\u00e9');  // 40 bytes
+    const auto page = Open({0, 15, 1, 6, stored});
+    EXPECT_EQ(page->ssidEdit.GetWindowText(), stored);
+    Type(page->ssidEdit, u"a");
+    EXPECT_EQ(page->ssidEdit.GetWindowText(), stored);
+    PressBackspace(page->ssidEdit);
+    EXPECT_EQ(page->ssidEdit.GetWindowText(), stored.substr(1));
+    // Saved whole, and sent as the block allows: no name.
+    Apply(*page);
+    EXPECT_EQ(RegistryValue(u"SSID"), String(stored.substr(1)));
+    EXPECT_EQ(BlockU16(16), 0);
 }
 
 TEST_F(ConfigPageTest, AnyUtf16TextReachesTheRegistryWhole)
