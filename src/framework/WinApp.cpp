@@ -1,5 +1,6 @@
 #include "framework/WinApp.h"
 
+#include "framework/SignalCloser.h"
 #include "framework/Wnd.h"
 #include "framework/WndImpl.h"
 
@@ -43,6 +44,8 @@ WinApp* WinApp::Instance()
 int AppMain(int argc, char** argv)
 {
     QApplication application(argc, argv);
+    // From here on a closing signal ends the program through its windows, never mid-way.
+    const SignalCloser closer;
     WinApp* app = WinApp::Instance();
     if (!app || !app->InitInstance())
         return 0;

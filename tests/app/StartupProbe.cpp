@@ -1,5 +1,6 @@
 // The utility as a process, with a hook that closes its sheet once it is shown, by the
-// control named on the command line (ok, cancel or window). It writes what it sees, a line
+// control named on the command line (ok, cancel or window), or leaves it open ("wait") for a
+// signal to end it. It writes what it sees, a line
 // per event, to stdout for the start-up test: every window shown, the sheet's tabs, the close,
 // each release step of the block with the state around it, and the end.
 #include "app/nApp.h"
@@ -56,11 +57,37 @@ std::string Gone(const char* what, const QPointer<QWidget>& window)
     return std::string(what) + (window.isNull() ? " gone" : " alive");
 }
 
+void SayReleaseSteps()
+{
+    theApp.releaseObserver = [](nApp::Release step) {
+        const std::string mapping = theApp.connectMapping.IsOpen() ? "mapping open" : "mapping closed";
+        Say(std::string(step == nApp::Release::ViewUnmapped ? "view unmapped" : "mapping closed") + ": " +
+            Gone("sheet", sheetWindow) + ", " + Gone("main dialog", mainWindow) + ", " + mapping);
+    };
+}
+
+int RunUntilSignalled(char* program)
+{
+    fw::PropertySheet::SetShownHook([](fw::PropertySheet& sheet) {
+        sheetWindow = sheet.GetSafeWidget();
+        if (theApp.m_pMainWnd)
+            mainWindow = theApp.m_pMainWnd->GetSafeWidget();
+        Say("waiting");
+    });
+    SayReleaseSteps();
+    char* args[] = {program, nullptr};
+    const int status = fw::AppMain(1, args);
+    Say("ended");
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     using sheetdriver::CloseBy;
+    if (argc > 1 && std::strcmp(argv[1], "wait") == 0)
+        return RunUntilSignalled(argv[0]);
     CloseBy how = CloseBy::Ok;
     if (argc > 1 && std::strcmp(argv[1], "cancel") == 0)
         how = CloseBy::Cancel;
@@ -85,11 +112,7 @@ int main(int argc, char** argv)
         },
         how);
 
-    theApp.releaseObserver = [](nApp::Release step) {
-        const std::string mapping = theApp.connectMapping.IsOpen() ? "mapping open" : "mapping closed";
-        Say(std::string(step == nApp::Release::ViewUnmapped ? "view unmapped" : "mapping closed") + ": " +
-            Gone("sheet", sheetWindow) + ", " + Gone("main dialog", mainWindow) + ", " + mapping);
-    };
+    SayReleaseSteps();
 
     // The utility takes no command line.
     char* args[] = {argv[0], nullptr};

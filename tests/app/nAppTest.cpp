@@ -211,8 +211,8 @@ struct ProbeRun {
 };
 
 // Runs the probe with `how` and collects its lines; a probe still running after the deadline
-// is killed, and the run fails.
-ProbeRun RunProbe(const char* how)
+// is killed, and the run fails. With a signal, the probe gets it once it says "waiting".
+ProbeRun RunProbe(const char* how, int signalWhenWaiting = 0)
 {
     ProbeRun run;
     int out[2];
@@ -243,6 +243,10 @@ ProbeRun RunProbe(const char* how)
             if (n <= 0)
                 break;
             text.append(buffer, static_cast<size_t>(n));
+            if (signalWhenWaiting != 0 && text.find("waiting\n") != std::string::npos) {
+                kill(pid, signalWhenWaiting);
+                signalWhenWaiting = 0;
+            }
         }
         if (!killed && std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
@@ -307,6 +311,41 @@ TEST_P(UtilityProcessTest, WithoutARegistryStartsOnZerosAndLeavesNoFile)
     EXPECT_EQ(run.lines, ExpectedRun(GetParam(), "settings NetworkType 0 DSChannel 0"));
     EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
 }
+
+// A desktop logging out (SIGTERM), a closed terminal (SIGHUP) and Ctrl-C (SIGINT) close the
+// sheet as its closing controls do: the same release after it, the block's name gone, the
+// registry file untouched, a clean exit.
+class UtilitySignalTest : public ::testing::TestWithParam<int> {
+protected:
+    testenv::TempDir dir_;
+    const std::filesystem::path registryFile_ = dir_ / "registry.reg";
+    testenv::ScopedEnv registry_{"WLAN_REGISTRY_FILE", registryFile_.string()};
+    const std::string blockName_ = testenv::UniqueBlockName();
+    testenv::ScopedEnv block_{"WLAN_CONNECT_BLOCK", blockName_};
+    testenv::ScopedEnv platform_{"QT_QPA_PLATFORM", "offscreen"};
+};
+
+TEST_P(UtilitySignalTest, ClosesTheSheetReleasesTheBlockAndSavesNothing)
+{
+    WriteDriverKey(1, 11, u"Lab");
+    const std::string before = testenv::ReadFile(registryFile_);
+
+    const ProbeRun run = RunProbe("wait", GetParam());
+
+    ASSERT_TRUE(WIFEXITED(run.status)) << "ended by signal " << (WIFSIGNALED(run.status) ? WTERMSIG(run.status) : 0);
+    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_EQ(run.lines, (std::vector<std::string>{"show Setup", "waiting",
+                                                   "view unmapped: sheet gone, main dialog gone, mapping open",
+                                                   "mapping closed: sheet gone, main dialog gone, mapping closed",
+                                                   "ended"}));
+    EXPECT_FALSE(std::filesystem::exists("/dev/shm" + blockName_));
+    EXPECT_EQ(testenv::ReadFile(registryFile_), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachClosingSignal, UtilitySignalTest, ::testing::Values(SIGTERM, SIGHUP, SIGINT),
+                         [](const auto& info) { return std::string(info.param == SIGTERM  ? "SIGTERM"
+                                                                   : info.param == SIGHUP ? "SIGHUP"
+                                                                                          : "SIGINT"); });
 
 INSTANTIATE_TEST_SUITE_P(EachClosingControl, UtilityProcessTest,
                          ::testing::Values(CloseBy::Ok, CloseBy::Cancel, CloseBy::Window),
