@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -368,18 +370,96 @@ TEST_F(RegistryKeyTest, TheDriverSideCreatesFolderAndFileForItsOwnerOnly)
     EXPECT_EQ(InodeOf(nested), inode);
 }
 
-TEST_F(RegistryKeyTest, ARewriteReplacesTheFileAndKeepsItsMode)
+// The file carries the WEP keys: whatever mode the old file had, or the file a planted link
+// pointed at, the rewritten one is the user's own and only the user's to read.
+TEST_F(RegistryKeyTest, ARewriteIsTheUsersOwnFileForTheUserOnly)
 {
+    const uint32_t one = 1;
     Write(kHeader + kParmsSection);
-    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
     const ino_t inode = InodeOf(file);
     auto key = RegistryKey::Open(kParms, Access::Set);
     ASSERT_TRUE(key);
-    const uint32_t one = 1;
     key->SetValue(u"PSMode", REG_DWORD, &one, 4);
     ASSERT_EQ(key->Close(), ERROR_SUCCESS);
     EXPECT_NE(InodeOf(file), inode);
-    EXPECT_EQ(ModeOf(file), 0640u);
+    EXPECT_EQ(ModeOf(file), 0600u);
+
+    const std::filesystem::path target = dir / "elsewhere.reg";
+    testenv::WriteFile(target, kHeader + kParmsSection);
+    ASSERT_EQ(::chmod(target.c_str(), 0666), 0);
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink(target, file);
+    key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    key->SetValue(u"WepReq", REG_DWORD, &one, 4);
+    ASSERT_EQ(key->Close(), ERROR_SUCCESS);
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    EXPECT_EQ(testenv::ReadFile(target), kHeader + kParmsSection);
+    EXPECT_EQ(QueryParms(u"WepReq"), (Stored{REG_DWORD, {1, 0, 0, 0}}));
+}
+
+// A folder that another user owns, or that others may write without the sticky bit, is not
+// used at all: one line says so, nothing is read from it and nothing lands in it.
+TEST_F(RegistryKeyTest, AFolderOthersCanWriteIsNeitherReadNorWritten)
+{
+    const std::string text = kHeader + kParmsSection + "\"SSID\"=\"theirs\"\n";
+    Write(text);
+    const auto refused = [&](const std::string& why) {
+        SCOPED_TRACE(why);
+        ::testing::internal::CaptureStderr();
+        int32_t status = 0;
+        EXPECT_FALSE(RegistryKey::Open(kParms, Access::Query, &status));
+        EXPECT_EQ(status, ERROR_ACCESS_DENIED);
+        auto created = RegistryKey::Create(kParms, &status);
+        EXPECT_FALSE(created);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said, file.string() + ": not used: its folder " + dir.path().string() + " " + why + "\n");
+        EXPECT_EQ(Read(), text);
+        EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"registry.reg"});
+    };
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    refused("is writable by others");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0770), 0);
+    refused("is writable by its group");
+    // Only the owner can take the file away from a sticky folder such as /tmp.
+    ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);
+    EXPECT_EQ(QueryParms(u"SSID"), (Stored{REG_SZ, Utf16Data(u"theirs")}));
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+    if (::geteuid() == 0) {
+        // Only root can give a folder away; a folder of root's own is trusted like the system.
+        ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);
+        refused("belongs to uid 65534");
+        ASSERT_EQ(::chown(dir.path().c_str(), 0, 0), 0);
+    }
+}
+
+// Another process (another user's, in a shared folder) that keeps the writers' lock does not
+// freeze a save: it fails after 2 s, and says so every time.
+TEST_F(RegistryKeyTest, TheWritersLockIsWaitedForTwoSecondsAtMost)
+{
+    const std::string text = kHeader + kParmsSection;
+    Write(text);
+    const std::string lockPath = file.string() + ".lock";
+    const int holder = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    ::testing::internal::CaptureStderr();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto key = RegistryKey::Open(kParms, Access::Set);
+        ASSERT_TRUE(key);
+        const uint32_t two = 2;
+        key->SetValue(u"WepReq", REG_DWORD, &two, 4);
+        EXPECT_NE(key->Close(), ERROR_SUCCESS);
+    }
+    const std::string line = lockPath + ": another process has held the lock for more than 2 s\n";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), line + line);
+    ::close(holder);
+    EXPECT_EQ(Read(), text);
 }
 
 TEST_F(RegistryKeyTest, TheTemporaryFileNeverFollowsALinkAndStaleOnesAreRemoved)
