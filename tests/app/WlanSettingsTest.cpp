@@ -176,7 +176,7 @@ TEST_F(WlanSettingsTest, SaveWritesAllEightValuesInOrderWithTheirTypes)
     WriteParms("");
     WlanSettings settings = Sample();
     EXPECT_TRUE(settings.SaveSettings());
-    EXPECT_EQ(Read(), kHeader + kParmsSection + kSampleValues + "\n");
+    EXPECT_EQ(Read(), kHeader + kParmsSection + kSampleValues);
     EXPECT_EQ(QueryParms(u"SSID"), (Stored{REG_SZ, Utf16Data(u"office")}));
     EXPECT_EQ(QueryParms(u"DefaultKeyId"), (Stored{REG_DWORD, {3, 0, 0, 0}}));
     EXPECT_TRUE(Same(Loaded(), settings));
@@ -200,7 +200,7 @@ TEST_F(WlanSettingsTest, SaveRewritesEveryValueAndKeepsTheRest)
     WlanSettings settings = Sample();
     EXPECT_TRUE(settings.SaveSettings());
     EXPECT_EQ(Read(), kHeader + driverKey + kParmsSection + "\"BusType\"=dword:00000005\n" +
-                          kSampleValues + "\n");
+                          kSampleValues);
 }
 
 TEST_F(WlanSettingsTest, AnEmptySsidIsWrittenAsTheTerminatorAlone)
