@@ -1,8 +1,13 @@
 #include "app/WlanSettings.h"
 
+#include "framework/MessageBox.h"
 #include "platform/RegistryKey.h"
+#include "platform/RegistryStore.h"
 
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -68,6 +73,31 @@ void SetString(RegistryKey& key, std::u16string_view name, const std::u16string&
     key.SetValue(name, platform::REG_SZ, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
+// Why a save did not reach the file: the store's own line when it said one, else the status.
+std::string FailureText(int32_t status)
+{
+    std::string why = platform::RegistryStore::LastFailure();
+    if (!why.empty())
+        return why;
+    const std::string file = platform::RegistryFile().string();
+    if (status == platform::ERROR_FILE_NOT_FOUND)
+        return file + ": the key HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms is no longer in it";
+    return file + ": status " + std::to_string(status);
+}
+
+// Saying nothing here would be a failure reported as success: the card takes the command,
+// but the next start brings the old settings back. Said every time, on stderr and in a box
+// over the sheet that shows once the Apply handler has posted its command.
+void ReportFailedSave(int32_t status)
+{
+    const std::string why = FailureText(status);
+    std::fprintf(stderr, "%s: settings not saved: %s\n", program_invocation_short_name, why.c_str());
+    fw::PostMessageBox("The settings could not be saved:\n\n" + why +
+                           "\n\nThey hold until the utility closes; the next start brings back "
+                           "the settings saved before.",
+                       u"Setup");
+}
+
 } // namespace
 
 bool WlanSettings::LoadSettings()
@@ -90,10 +120,15 @@ bool WlanSettings::LoadSettings()
 bool WlanSettings::SaveSettings()
 {
     // Whichever page applies, all eight values are written, in this order. The key lands
-    // them in the file together when it is closed.
-    auto key = RegistryKey::Open(kDriverParmsKey, platform::Access::Set);
-    if (!key)
+    // them in the file together when it is closed. Without the key nothing is written and
+    // nothing said: the utility never creates it, the driver's side does.
+    int32_t status = platform::ERROR_SUCCESS;
+    auto key = RegistryKey::Open(kDriverParmsKey, platform::Access::Set, &status);
+    if (!key) {
+        if (status != platform::ERROR_FILE_NOT_FOUND)
+            ReportFailedSave(status);
         return true;
+    }
     SetNumber(*key, u"NetworkType", NetworkType);
     SetString(*key, u"SSID", SSID);
     SetNumber(*key, u"TxRate", TxRate);
@@ -102,6 +137,8 @@ bool WlanSettings::SaveSettings()
     SetNumber(*key, u"WepReq", WepReq);
     SetString(*key, u"DefaultKeys", DefaultKeys);
     SetNumber(*key, u"DefaultKeyId", DefaultKeyId);
-    key->Close();
+    status = key->Close();
+    if (status != platform::ERROR_SUCCESS)
+        ReportFailedSave(status);
     return true;
 }

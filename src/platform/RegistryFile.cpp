@@ -3,6 +3,7 @@
 #include <unicase.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -47,6 +48,8 @@ bool StartsWithIgnoreCase(std::u16string_view s, std::u16string_view prefix)
     return s.size() >= prefix.size() && EqualsIgnoreCase(s.substr(0, prefix.size()), prefix);
 }
 
+// The registry's comparison: each unit upper-cased on its own. A non-ASCII unit never becomes
+// an ASCII one (long s is not s, dotless i is not i), as the registry's own table has it.
 char16_t FoldUnit(char16_t u)
 {
     if (u < 0x80)
@@ -54,7 +57,7 @@ char16_t FoldUnit(char16_t u)
     if (IsHighSurrogate(u) || IsLowSurrogate(u))
         return u;
     const ucs4_t upper = uc_toupper(u);
-    return upper <= 0xFFFF ? static_cast<char16_t>(upper) : u;
+    return upper >= 0x80 && upper <= 0xFFFF ? static_cast<char16_t>(upper) : u;
 }
 
 std::u16string Fold(std::u16string_view s)
@@ -201,7 +204,9 @@ public:
                 ++i;
                 continue;
             }
-            const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+            // 0xF8 and above lead no sequence at all: they would decode to a character that
+            // writes back as other bytes.
+            const size_t length = lead >= 0xF8 ? 0 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
             if (length == 0 || i + length > body.size())
                 return Error("invalid UTF-8");
             char32_t cp = lead & (0x7F >> length);
@@ -242,20 +247,32 @@ private:
     size_t line_ = 1;
 };
 
-std::variant<std::u16string, ParseError> Decode(std::string_view bytes)
+std::variant<Document::Source, ParseError> Decode(std::string_view bytes)
 {
-    std::u16string text;
+    Document::Source source;
     Decoder decoder;
     std::optional<ParseError> error;
-    if (bytes.starts_with("\xFF\xFE"))
-        error = decoder.Utf16Le(bytes.substr(2), text);
-    else if (bytes.starts_with("\xFE\xFF"))
+    if (bytes.starts_with("\xFF\xFE")) {
+        source.encoding = Document::Encoding::Utf16LeWithMark;
+        error = decoder.Utf16Le(bytes.substr(2), source.text);
+    } else if (bytes.starts_with("\xFE\xFF")) {
         error = ParseError{1, "UTF-16 big-endian is not supported"};
-    else
-        error = decoder.Utf8(bytes.starts_with("\xEF\xBB\xBF") ? bytes.substr(3) : bytes, text);
+    } else if (bytes.starts_with("\xEF\xBB\xBF")) {
+        source.encoding = Document::Encoding::Utf8WithMark;
+        error = decoder.Utf8(bytes.substr(3), source.text);
+    } else {
+        error = decoder.Utf8(bytes, source.text);
+    }
     if (error)
         return *error;
-    return text;
+    // New lines end as the first line does; a file of one line, as the registry editor
+    // writes its kind of file.
+    const size_t firstBreak = source.text.find(u'\n');
+    if (firstBreak != std::u16string::npos)
+        source.lineEnd = firstBreak > 0 && source.text[firstBreak - 1] == u'\r' ? u"\r\n" : u"\n";
+    else
+        source.lineEnd = source.encoding == Document::Encoding::Utf16LeWithMark ? u"\r\n" : u"\n";
+    return source;
 }
 
 } // namespace
@@ -264,7 +281,11 @@ std::variant<std::u16string, ParseError> Decode(std::string_view bytes)
 
 class Parser {
 public:
-    explicit Parser(std::u16string_view text) : text_(text) {}
+    explicit Parser(std::shared_ptr<const Document::Source> source)
+        : text_(source->text)
+    {
+        document_.source_ = std::move(source);
+    }
 
     std::variant<Document, ParseError> Run()
     {
@@ -288,9 +309,11 @@ private:
         if (end == std::u16string_view::npos)
             end = text_.size();
         line = text_.substr(pos_, end - pos_);
+        lineBegin_ = pos_;
         if (!line.empty() && line.back() == u'\r')
             line.remove_suffix(1);
-        pos_ = end + 1;
+        lineEnd_ = pos_ + line.size();
+        pos_ = std::min(end + 1, text_.size());
         ++lineNumber_;
         return true;
     }
@@ -321,10 +344,14 @@ private:
         if (added) {
             if (auto error = CountEntry())
                 return error;
-            document_.keys_.push_back(Key{std::u16string(path), {}});
+            Key key{std::u16string(path), {}};
+            key.sectionBegin = lineBegin_;
+            document_.keys_.push_back(std::move(key));
             valueIndex_.emplace_back();
         }
         currentKey_ = it->second;
+        // A section given again is where the key's new values go: the last one wins.
+        document_.keys_[*currentKey_].appendAt = pos_;
         return std::nullopt;
     }
 
@@ -345,8 +372,11 @@ private:
             return Error("expected '=' after the value name");
         Value value;
         value.name = std::move(name);
+        value.lineBegin = lineBegin_;
         if (auto error = ParseData(Trim(line.substr(i + 1)), value))
             return error;
+        value.lineEnd = lineEnd_;  // after any continuation lines
+        document_.keys_[*currentKey_].appendAt = pos_;
         return Store(std::move(value));
     }
 
@@ -479,8 +509,11 @@ private:
         Key& key = document_.keys_[*currentKey_];
         auto [it, added] = valueIndex_[*currentKey_].try_emplace(Fold(value.name), key.values.size());
         if (!added) {
-            key.values[it->second].type = value.type;
-            key.values[it->second].data = std::move(value.data);
+            Value& first = key.values[it->second];
+            first.type = value.type;
+            first.data = std::move(value.data);
+            first.lineBegin = value.lineBegin;
+            first.lineEnd = value.lineEnd;
             return std::nullopt;
         }
         if (auto error = CountEntry())
@@ -500,6 +533,8 @@ private:
 
     std::u16string_view text_;
     size_t pos_ = 0;
+    size_t lineBegin_ = 0;  // of the line NextLine gave last
+    size_t lineEnd_ = 0;    // of its text, before its line break
     size_t lineNumber_ = 0;
     Document document_;
     std::unordered_map<std::u16string, size_t> keyIndex_;  // folded path to index in keys_
@@ -517,24 +552,26 @@ std::variant<Document, ParseError> Document::Parse(std::string_view bytes)
     auto decoded = Decode(bytes);
     if (auto* error = std::get_if<ParseError>(&decoded))
         return *error;
-    return Parser(std::get<std::u16string>(decoded)).Run();
+    return Parser(std::make_shared<const Source>(std::move(std::get<Source>(decoded)))).Run();
 }
 
 namespace {
 
-std::string Quoted(std::u16string_view text)
+std::u16string Quoted(std::u16string_view text)
 {
-    std::string out = "\"";
-    for (char c : ToUtf8(text)) {
-        if (c == '\\' || c == '"')
-            out += '\\';
+    std::u16string out = u"\"";
+    for (char16_t c : text) {
+        if (c == u'\\' || c == u'"')
+            out += u'\\';
         out += c;
     }
-    out += '"';
+    out += u'"';
     return out;
 }
 
-void AppendHex(std::string& out, size_t lineStart, const Value& value)
+// The hex list of a value whose line is `width` units wide so far, wrapped as the registry
+// editor wraps it, with a bare "\n" where a line breaks.
+void AppendHex(std::string& out, size_t width, const Value& value)
 {
     char buffer[16];
     if (value.type == kTypeBinary)
@@ -543,11 +580,11 @@ void AppendHex(std::string& out, size_t lineStart, const Value& value)
         std::snprintf(buffer, sizeof buffer, "hex(%x):", value.type);
         out += buffer;
     }
+    width += out.size();
     // Built a line at a time in a small buffer: values may be megabytes long.
     constexpr char kDigits[] = "0123456789abcdef";
     char line[kHexLineWidth + 16];
     size_t used = 0;
-    size_t width = out.size() - lineStart;
     const uint8_t* bytes = value.data.data();
     const size_t count = value.data.size();
     for (size_t i = 0; i < count; ++i) {
@@ -567,42 +604,166 @@ void AppendHex(std::string& out, size_t lineStart, const Value& value)
     out.append(line, used);
 }
 
-void AppendValue(std::string& out, const Value& value)
+// A value's line (its continuation lines included) without the final line break.
+std::u16string ValueLine(const Value& value, std::u16string_view lineEnd)
 {
-    const size_t lineStart = out.size();
-    out += value.name.empty() ? std::string("@") : Quoted(value.name);
-    out += '=';
+    std::u16string line = value.name.empty() ? std::u16string(u"@") : Quoted(value.name);
+    line += u'=';
+    std::string ascii;
     if (value.type == kTypeString && IsPlainString(value.data)) {
         std::u16string units = UnitsOf(value.data);
         units.pop_back();
-        out += Quoted(units);
-    } else if (value.type == kTypeDword && value.data.size() == 4) {
+        line += Quoted(units);
+        return line;
+    }
+    if (value.type == kTypeDword && value.data.size() == 4) {
         char buffer[16];
         const uint32_t number = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
                                 (static_cast<uint32_t>(value.data[3]) << 24);
         std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
-        out += buffer;
+        ascii = buffer;
     } else {
-        AppendHex(out, lineStart, value);
+        AppendHex(ascii, line.size(), value);
     }
-    out += '\n';
+    line.reserve(line.size() + ascii.size() + ascii.size() / 32);
+    for (char c : ascii) {
+        if (c == '\n')
+            line += lineEnd;
+        else
+            line += static_cast<char16_t>(c);
+    }
+    return line;
 }
+
+const Document::Source& FreshSource()
+{
+    static const Document::Source fresh{std::u16string(kHeader) + u"\n\n", Document::Encoding::Utf8, u"\n"};
+    return fresh;
+}
+
+bool EndsWithLineBreak(std::u16string_view text)
+{
+    return !text.empty() && text.back() == u'\n';
+}
+
+// Ends a last line that has no line break of its own. A lone carriage return there (which the
+// reader drops as half of a break) is completed rather than doubled.
+void EndLine(std::u16string& out, std::u16string_view lineEnd)
+{
+    if (!out.empty() && out.back() == u'\r')
+        out += u'\n';
+    else
+        out += lineEnd;
+}
+
+bool EndsWithBlankLine(std::u16string_view text)
+{
+    if (!EndsWithLineBreak(text))
+        return false;
+    text.remove_suffix(1);
+    if (!text.empty() && text.back() == u'\r')
+        text.remove_suffix(1);
+    return text.empty() || text.back() == u'\n';
+}
+
+std::string Encoded(std::u16string_view text, Document::Encoding encoding)
+{
+    switch (encoding) {
+    case Document::Encoding::Utf8:
+        return ToUtf8(text);
+    case Document::Encoding::Utf8WithMark:
+        return "\xEF\xBB\xBF" + ToUtf8(text);
+    case Document::Encoding::Utf16LeWithMark:
+        break;
+    }
+    std::string out = "\xFF\xFE";
+    out.reserve(2 + text.size() * 2);
+    for (char16_t u : text) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    }
+    return out;
+}
+
+// One change to the text the document was read from.
+struct Edit {
+    enum class Kind { Replace, Append, Section };
+    size_t begin;
+    size_t end;
+    Kind kind;
+    std::u16string text;
+};
 
 } // namespace
 
 std::string Document::Serialize() const
 {
-    std::string out = ToUtf8(kHeader);
-    out += "\n\n";
-    for (const Key& key : keys_) {
-        out += '[';
-        out += ToUtf8(key.path);
-        out += "]\n";
-        for (const Value& value : key.values)
-            AppendValue(out, value);
-        out += '\n';
+    const Source& source = source_ ? *source_ : FreshSource();
+    const std::u16string& text = source.text;
+    const std::u16string_view lineEnd = source.lineEnd;
+
+    // In the order of the keys, so that values appended where a new section also goes
+    // stay in their own key's section, before the new one.
+    std::vector<Edit> edits;
+    for (size_t k = 0; k < keys_.size(); ++k) {
+        const Key& key = keys_[k];
+        if (key.sectionBegin == kNowhere) {
+            size_t at = text.size();
+            for (size_t next = k + 1; next < keys_.size(); ++next) {
+                if (keys_[next].sectionBegin != kNowhere) {
+                    at = keys_[next].sectionBegin;
+                    break;
+                }
+            }
+            std::u16string section = u"[" + key.path + u"]";
+            section += lineEnd;
+            for (const Value& value : key.values)
+                (section += ValueLine(value, lineEnd)) += lineEnd;
+            section += lineEnd;
+            edits.push_back({at, at, Edit::Kind::Section, std::move(section)});
+            continue;
+        }
+        for (const Value& value : key.values) {
+            if (value.lineBegin == kNowhere)
+                edits.push_back({key.appendAt, key.appendAt, Edit::Kind::Append,
+                                 ValueLine(value, lineEnd) + std::u16string(lineEnd)});
+            else if (value.changed)
+                edits.push_back({value.lineBegin, value.lineEnd, Edit::Kind::Replace, ValueLine(value, lineEnd)});
+        }
     }
-    return out;
+    std::stable_sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.begin < b.begin; });
+
+    std::u16string out;
+    out.reserve(text.size());
+    size_t pos = 0;
+    for (const Edit& edit : edits) {
+        const size_t begin = std::max(edit.begin, pos);
+        out.append(text, pos, begin - pos);
+        pos = begin;
+        switch (edit.kind) {
+        case Edit::Kind::Replace:
+            out += edit.text;
+            pos = std::max(edit.end, pos);
+            break;
+        case Edit::Kind::Append:
+            if (!out.empty() && !EndsWithLineBreak(out))
+                EndLine(out, lineEnd);
+            out += edit.text;
+            break;
+        case Edit::Kind::Section:
+            // A new section at the end comes after a blank line, as in the editor's exports.
+            if (begin == text.size()) {
+                if (!EndsWithLineBreak(out))
+                    EndLine(out, lineEnd);
+                if (!EndsWithBlankLine(out))
+                    out += lineEnd;
+            }
+            out += edit.text;
+            break;
+        }
+    }
+    out.append(text, pos);
+    return Encoded(out, source.encoding);
 }
 
 Key* Document::FindKey(std::u16string_view path)
@@ -660,8 +821,11 @@ const Value* Key::Find(std::u16string_view name) const
 void Key::Set(std::u16string_view name, uint32_t type, std::vector<uint8_t> data)
 {
     if (auto* existing = const_cast<Value*>(Find(name))) {
+        if (existing->type == type && existing->data == data)
+            return;
         existing->type = type;
         existing->data = std::move(data);
+        existing->changed = true;
         return;
     }
     values.push_back(Value{std::u16string(name), type, std::move(data)});

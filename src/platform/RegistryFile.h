@@ -10,13 +10,20 @@
 //   "Odd"=hex(1):41,00,00,d8,00,00
 //
 // A document is read from UTF-8 (with or without a byte-order mark) or from UTF-16LE with a
-// byte-order mark, and always written as UTF-8. Every value keeps its exact bytes: a string
-// that plain quoted text cannot carry exactly (a lone surrogate, a NUL inside, a missing or
-// extra terminator, a control character) is written in the raw hex(1) form. Comments and
-// blank lines are not kept; every key and value is, in its order.
+// byte-order mark. It is written back as the person wrote it: the same encoding, byte-order
+// mark and line ends, and every line byte for byte, except the lines of the values that were
+// changed, which are written anew in place, and the values and keys that were added: a new
+// value goes at the end of its key's last section, a new key before its first subkey's
+// section or at the end. Comments, blank lines, the case of "dword:", the wrapping of hex
+// lists and duplicated sections all stay as they were.
+//
+// Every value keeps its exact bytes: a string that plain quoted text cannot carry exactly (a
+// lone surrogate, a NUL inside, a missing or extra terminator, a control character) is written
+// in the raw hex(1) form.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -31,23 +38,40 @@ inline constexpr size_t kMaxFileBytes = size_t{16} << 20;
 // Each key and value costs far more memory than its line; so does a file of many tiny lines.
 inline constexpr size_t kMaxEntries = 100000;
 
+// A place in the text a document was read from, in UTF-16 units; none for what was added.
+inline constexpr size_t kNowhere = SIZE_MAX;
+
 struct Value {
     std::u16string name;  // empty for the key's default value, written "@"
     uint32_t type = 0;
     std::vector<uint8_t> data;
 
-    bool operator==(const Value&) const = default;
+    // The line (with its continuation lines) that gave the value, without the last line's
+    // break; for a name given twice in a key, the last one, whose data the value has.
+    size_t lineBegin = kNowhere;
+    size_t lineEnd = kNowhere;
+    bool changed = false;  // its line is written anew
+
+    // Two values are the same when their name, type and bytes are: not their place.
+    bool operator==(const Value& other) const
+    {
+        return name == other.name && type == other.type && data == other.data;
+    }
 };
 
 struct Key {
     std::u16string path;  // as written, root first: HKEY_LOCAL_MACHINE\Comm\VQ731\Parms
     std::vector<Value> values;
 
+    size_t sectionBegin = kNowhere;  // where its first [key] line starts
+    size_t appendAt = kNowhere;      // just after the last line of its last section's values
+
     const Value* Find(std::u16string_view name) const;
-    // Replaces the value of that name in place (keeping the case of its name) or appends it.
+    // Replaces the value of that name in place (keeping the case of its name and its line,
+    // untouched when it already holds this) or appends it.
     void Set(std::u16string_view name, uint32_t type, std::vector<uint8_t> data);
 
-    bool operator==(const Key&) const = default;
+    bool operator==(const Key& other) const { return path == other.path && values == other.values; }
 };
 
 struct ParseError {
@@ -70,14 +94,25 @@ public:
     // The key's section, added before its first subkey (or at the end) when it has none.
     Key& FindOrAddKey(std::u16string_view path);
 
-    bool operator==(const Document&) const = default;
+    // The same keys and values in the same order, wherever they stand in a text.
+    bool operator==(const Document& other) const { return keys_ == other.keys_; }
+
+    enum class Encoding { Utf8, Utf8WithMark, Utf16LeWithMark };
+    struct Source {
+        std::u16string text;  // the whole file, decoded
+        Encoding encoding = Encoding::Utf8;
+        std::u16string lineEnd;  // of its first line: what new lines end with
+    };
 
 private:
     friend class Parser;
     std::vector<Key> keys_;
+    std::shared_ptr<const Source> source_;  // null for a document not read from a text
 };
 
-// Key paths and value names compare without regard to case, one UTF-16 unit at a time.
+// Key paths and value names compare without regard to case, as the registry compares them:
+// each UTF-16 unit upper-cased on its own (simple case mapping), never mapping a non-ASCII
+// unit to an ASCII one, so that long s and s, dotless i and i stay different names.
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 // Whether a value name or key path can be written into the file and read back unchanged:
 // no NUL, no line break, no unpaired surrogate.

@@ -10,16 +10,32 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <thread>
+#include <utility>
 
 namespace platform {
 
 namespace {
 
 constexpr int32_t ERROR_WRITE_FAULT = 29;
+constexpr int32_t ERROR_LOCK_VIOLATION = 33;
+
+// A writer holds the lock for one read, write and rename. One that holds it longer is stuck
+// or hostile (the lock file may be another user's in a shared folder): the save fails rather
+// than freezing the utility or the simulator's start, as the shared-memory code does.
+constexpr auto kLockPatience = std::chrono::seconds(2);
+constexpr auto kLockPollInterval = std::chrono::milliseconds(5);
+
+// What the last operation of this thread could not do, for the caller to show the person.
+thread_local std::string lastFailure;
+// Inside an update every failure is said, each time: a save that fails is never silent.
+thread_local bool saying = false;
 
 class UniqueFd {
 public:
@@ -56,10 +72,66 @@ int32_t StatusOf(int error)
     }
 }
 
+void Say(const std::string& line)
+{
+    lastFailure = line;
+    if (saying)
+        std::fprintf(stderr, "%s\n", line.c_str());
+    else
+        RegistryStore::Report(line);
+}
+
 int32_t Fail(const std::filesystem::path& file, const char* what, int error)
 {
-    RegistryStore::Report(file.string() + ": " + what + ": " + std::strerror(error));
+    Say(file.string() + ": " + what + ": " + std::strerror(error));
     return StatusOf(error);
+}
+
+class Saying {
+public:
+    Saying() : previous_(std::exchange(saying, true)) {}
+    ~Saying() { saying = previous_; }
+    Saying(const Saying&) = delete;
+    Saying& operator=(const Saying&) = delete;
+
+private:
+    bool previous_;
+};
+
+// The file holds WEP keys, and a rename replaces whatever is in its folder: a folder that
+// someone else could write into (or swap) is not used at all, as ssh treats its own files.
+// Root is trusted, like the system itself; a sticky folder such as /tmp lets nobody else
+// rename or remove our entries.
+std::optional<std::string> UntrustedFolder(const std::filesystem::path& folder)
+{
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return std::nullopt;  // a missing folder is reported by what needs it
+    if (st.st_uid != ::geteuid() && st.st_uid != 0)
+        return "its folder " + folder.string() + " belongs to uid " + std::to_string(st.st_uid);
+    if ((st.st_mode & S_ISVTX) != 0)
+        return std::nullopt;
+    if ((st.st_mode & S_IWOTH) != 0)
+        return "its folder " + folder.string() + " is writable by others";
+    if ((st.st_mode & S_IWGRP) != 0)
+        return "its folder " + folder.string() + " is writable by its group";
+    return std::nullopt;
+}
+
+bool LockWithinPatience(int fd)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            errno = EWOULDBLOCK;
+            return false;
+        }
+        std::this_thread::sleep_for(kLockPollInterval);
+    }
 }
 
 // Reads at most kMaxFileBytes + 1 bytes, so a file that grows while it is read is still
@@ -148,7 +220,7 @@ std::string TemporaryName(const std::filesystem::path& file)
 // Write-to-temporary, fsync, rename, fsync of the folder: a kill at any moment leaves either
 // the old file or the new one. The temporary is created exclusively and never through a
 // symbolic link, so nothing planted under its name is followed or overwritten.
-int32_t Replace(const std::filesystem::path& file, const std::string& bytes, mode_t mode)
+int32_t Replace(const std::filesystem::path& file, const std::string& bytes)
 {
     const std::filesystem::path folder = FolderOf(file);
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -162,7 +234,9 @@ int32_t Replace(const std::filesystem::path& file, const std::string& bytes, mod
     if (!out)
         return Fail(file, "cannot create a temporary file", errno);
     const std::string target = file.filename().string();
-    const bool written = ::fchmod(out.get(), mode & 0777) == 0 && WriteAll(out.get(), bytes) &&
+    // Always the user's own file and only the user's to read, whatever the old file was or
+    // a planted link pointed at: it carries the WEP keys.
+    const bool written = ::fchmod(out.get(), 0600) == 0 && WriteAll(out.get(), bytes) &&
                          ::fsync(out.get()) == 0 && out.Close() == 0 &&
                          ::renameat(dir.get(), temporary.c_str(), dir.get(), target.c_str()) == 0;
     if (!written) {
@@ -187,9 +261,20 @@ void RegistryStore::Report(const std::string& line)
         std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+std::string RegistryStore::LastFailure()
+{
+    return lastFailure;
+}
+
 RegistryStore::Snapshot RegistryStore::Load(const std::filesystem::path& file)
 {
     Snapshot snapshot;
+    lastFailure.clear();
+    if (const auto why = UntrustedFolder(FolderOf(file))) {
+        Say(file.string() + ": not used: " + *why);
+        snapshot.status = ERROR_ACCESS_DENIED;
+        return snapshot;
+    }
     // Non-blocking, so that a FIFO planted under the name cannot hang the reader.
     UniqueFd in(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!in) {
@@ -205,7 +290,7 @@ RegistryStore::Snapshot RegistryStore::Load(const std::filesystem::path& file)
         return snapshot;
     }
     if (!S_ISREG(st.st_mode)) {
-        Report(file.string() + ": not a regular file");
+        Say(file.string() + ": not a regular file");
         snapshot.status = ERROR_INVALID_DATA;
         return snapshot;
     }
@@ -215,18 +300,17 @@ RegistryStore::Snapshot RegistryStore::Load(const std::filesystem::path& file)
         return snapshot;
     }
     if (bytes.size() > regfile::kMaxFileBytes) {
-        Report(file.string() + ": larger than 16 MiB, not read");
+        Say(file.string() + ": larger than 16 MiB, not read");
         snapshot.status = ERROR_INVALID_DATA;
         return snapshot;
     }
     auto parsed = regfile::Document::Parse(bytes);
     if (const auto* error = std::get_if<regfile::ParseError>(&parsed)) {
-        Report(file.string() + ":" + std::to_string(error->line) + ": " + error->message);
+        Say(file.string() + ":" + std::to_string(error->line) + ": " + error->message);
         snapshot.status = ERROR_INVALID_DATA;
         return snapshot;
     }
     snapshot.document = std::move(std::get<regfile::Document>(parsed));
-    snapshot.mode = st.st_mode & 07777;
     snapshot.status = ERROR_SUCCESS;
     return snapshot;
 }
@@ -234,8 +318,14 @@ RegistryStore::Snapshot RegistryStore::Load(const std::filesystem::path& file)
 int32_t RegistryStore::Update(const std::filesystem::path& file, FolderCreation creation,
                               const std::function<int32_t(regfile::Document&)>& change)
 {
+    const Saying everyFailure;
+    lastFailure.clear();
     if (creation == FolderCreation::WhenMissing && !CreateFolders(FolderOf(file)))
         return Fail(file, "cannot create its folder", errno);
+    if (const auto why = UntrustedFolder(FolderOf(file))) {
+        Say(file.string() + ": not used: " + *why);
+        return ERROR_ACCESS_DENIED;
+    }
 
     const std::filesystem::path lockPath = file.string() + ".lock";
     // Opened for writing, as network file systems want for an exclusive lock; its mode is
@@ -246,9 +336,11 @@ int32_t RegistryStore::Update(const std::filesystem::path& file, FolderCreation 
     struct stat lockStat {};
     if (::fstat(lock.get(), &lockStat) == 0 && (lockStat.st_mode & 0777) != 0600)
         ::fchmod(lock.get(), 0600);
-    while (::flock(lock.get(), LOCK_EX) < 0) {
-        if (errno != EINTR)
+    if (!LockWithinPatience(lock.get())) {
+        if (errno != EWOULDBLOCK)
             return Fail(lockPath, "cannot lock", errno);
+        Say(lockPath.string() + ": another process has held the lock for more than 2 s");
+        return ERROR_LOCK_VIOLATION;
     }
 
     Snapshot current = Load(file);
@@ -266,14 +358,14 @@ int32_t RegistryStore::Update(const std::filesystem::path& file, FolderCreation 
     const std::string bytes = current.document.Serialize();
     auto reread = regfile::Document::Parse(bytes);
     if (const auto* error = std::get_if<regfile::ParseError>(&reread)) {
-        Report(file.string() + ": nothing written, the result would be unreadable: " + error->message);
+        Say(file.string() + ": nothing written, the result would be unreadable: " + error->message);
         return ERROR_INVALID_DATA;
     }
     if (!(std::get<regfile::Document>(reread) == current.document)) {
-        Report(file.string() + ": nothing written, the result would not read back the same");
+        Say(file.string() + ": nothing written, the result would not read back the same");
         return ERROR_INVALID_DATA;
     }
-    return Replace(file, bytes, missing ? 0600 : current.mode);
+    return Replace(file, bytes);
 }
 
 } // namespace platform

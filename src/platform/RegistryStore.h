@@ -6,8 +6,6 @@
 
 #include "platform/RegistryFile.h"
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -24,7 +22,6 @@ public:
         // it cannot be read or parsed (already said on stderr).
         int32_t status = 0;
         regfile::Document document;
-        mode_t mode = 0600;
     };
 
     // What an update's change answers when the file already holds what it wanted.
@@ -35,12 +32,19 @@ public:
     // Under the writers' lock: reads the file again (an empty document when it is missing
     // and `creation` allows creating it), lets `change` edit it, and replaces the file with
     // the result. `change` answers ERROR_SUCCESS to write, kUnchanged or a failure to leave
-    // the file as it is. A file that cannot be read or parsed is never replaced.
+    // the file as it is. A file that cannot be read or parsed is never replaced. The lock is
+    // waited for 2 s at most. The new file is the user's own with mode 0600. A file whose
+    // folder belongs to another user, or that others may write without the sticky bit, is
+    // neither loaded nor written.
     static int32_t Update(const std::filesystem::path& file, FolderCreation creation,
                           const std::function<int32_t(regfile::Document&)>& change);
 
-    // One line on stderr, said once per process for each distinct line.
+    // One line on stderr, said once per process for each distinct line. Failures of an
+    // update are said every time instead: a failed save is never silent.
     static void Report(const std::string& line);
+    // The line that says why this thread's last load or update failed; empty when it did not
+    // fail or failed for want of the file.
+    static std::string LastFailure();
 };
 
 } // namespace platform

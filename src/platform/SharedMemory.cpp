@@ -26,9 +26,18 @@
 //
 // The descriptor is close-on-exec. The lock belongs to the open file description, so a
 // process that forks without exec shares it with its child.
+//
+// A shrunk object. Any process that may write the object may also truncate it (`: >
+// /dev/shm/connect01`); a page of a mapping past the object's end then raises SIGBUS on the
+// next access. So every mapping is registered, and a SIGBUS inside one replaces that
+// mapping in place (MAP_FIXED) with private zero memory: the faulting access is retried
+// there and the process carries on as on a private block, said once on stderr. A SIGBUS
+// anywhere else goes to whoever handled it before, or kills as it always did.
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -194,6 +203,98 @@ void SayWhyPrivate(const std::string& name, const std::string& why)
                  program_invocation_short_name, name.c_str(), why.c_str());
 }
 
+// One registered mapping. Written by Map and Unmap, read by the signal handler: lock-free.
+struct Region {
+    std::atomic<uintptr_t> start{0};
+    std::atomic<size_t> length{0};
+    std::atomic<bool> lost{false};
+    char message[256] = {};  // formatted when the mapping is made: the handler cannot format
+    size_t messageLength = 0;
+};
+
+constexpr size_t kRegions = 16;
+Region regions[kRegions];
+std::atomic_flag handlerInstalled = ATOMIC_FLAG_INIT;
+struct sigaction previousBusAction {};
+
+size_t PageRounded(size_t size)
+{
+    const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    return (size + page - 1) / page * page;
+}
+
+void OnBusError(int signal, siginfo_t* info, void* context)
+{
+    const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (Region& region : regions) {
+        const uintptr_t start = region.start.load(std::memory_order_acquire);
+        const size_t length = region.length.load(std::memory_order_acquire);
+        if (start == 0 || address < start || address - start >= length)
+            continue;
+        void* replaced = ::mmap(reinterpret_cast<void*>(start), length, PROT_READ | PROT_WRITE,
+                                MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+        if (replaced == MAP_FAILED)
+            break;
+        if (!region.lost.exchange(true)) {
+            const int saved = errno;
+            [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, region.message, region.messageLength);
+            errno = saved;
+        }
+        return;  // the access is retried on the private memory
+    }
+    // Not one of ours: as if this handler had never been installed.
+    if ((previousBusAction.sa_flags & SA_SIGINFO) != 0 && previousBusAction.sa_sigaction != nullptr) {
+        previousBusAction.sa_sigaction(signal, info, context);
+        return;
+    }
+    if (previousBusAction.sa_handler != SIG_DFL && previousBusAction.sa_handler != SIG_IGN) {
+        previousBusAction.sa_handler(signal);
+        return;
+    }
+    ::signal(SIGBUS, SIG_DFL);  // the retried access faults again and ends the process
+}
+
+void InstallBusHandler()
+{
+    if (handlerInstalled.test_and_set())
+        return;
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO | SA_RESTART | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &previousBusAction);
+}
+
+// The index of the region now watching [data, data + size), or kRegions when all are taken
+// (the mapping then simply is not watched).
+size_t Register(void* data, size_t size, const std::string& name)
+{
+    InstallBusHandler();
+    for (size_t i = 0; i < kRegions; ++i) {
+        Region& region = regions[i];
+        uintptr_t expected = 0;
+        if (!region.start.compare_exchange_strong(expected, reinterpret_cast<uintptr_t>(data)))
+            continue;
+        const int length = std::snprintf(region.message, sizeof region.message,
+                                         "%s: shared memory \"%s\" was shrunk by another process; "
+                                         "running with a private block\n",
+                                         program_invocation_short_name, name.c_str());
+        region.messageLength = length < 0 ? 0 : std::min(static_cast<size_t>(length), sizeof region.message - 1);
+        region.lost.store(false);
+        region.length.store(PageRounded(size), std::memory_order_release);
+        return i;
+    }
+    return kRegions;
+}
+
+void Unregister(size_t index)
+{
+    if (index >= kRegions)
+        return;
+    regions[index].length.store(0, std::memory_order_release);
+    regions[index].start.store(0, std::memory_order_release);
+}
+
 } // namespace
 
 std::string DefaultBlockName()
@@ -275,6 +376,7 @@ MappedView MappedView::Map(SharedMemory& memory)
             view.data_ = data;
             view.size_ = memory.size_;
             view.mapped_ = true;
+            view.region_ = Register(data, memory.size_, memory.name_);
             return view;
         }
         // The caller still gets a block to run with: the handle turns into the fallback.
@@ -296,6 +398,7 @@ MappedView::MappedView(MappedView&& other) noexcept
     : data_(std::exchange(other.data_, nullptr))
     , size_(std::exchange(other.size_, 0))
     , mapped_(std::exchange(other.mapped_, false))
+    , region_(std::exchange(other.region_, kRegions))
 {
 }
 
@@ -306,6 +409,7 @@ MappedView& MappedView::operator=(MappedView&& other) noexcept
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
         mapped_ = std::exchange(other.mapped_, false);
+        region_ = std::exchange(other.region_, kRegions);
     }
     return *this;
 }
@@ -317,11 +421,17 @@ MappedView::~MappedView()
 
 void MappedView::Unmap()
 {
+    Unregister(std::exchange(region_, kRegions));
     if (mapped_)
         ::munmap(data_, size_);
     data_ = nullptr;
     size_ = 0;
     mapped_ = false;
+}
+
+bool MappedView::IsPrivate() const
+{
+    return !mapped_ || (region_ < kRegions && regions[region_].lost.load());
 }
 
 } // namespace platform

@@ -8,9 +8,12 @@
 //
 // When the object cannot be created, opened or mapped (another user's object of that name,
 // one too small that cannot be grown), the caller gets a private zeroed block of the same
-// size so it can still run, and one line on stderr says why.
+// size so it can still run, and one line on stderr says why. The same holds when another
+// process shrinks the object under a live view: the view turns into private zero memory at
+// the same address instead of the process dying of SIGBUS.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -58,11 +61,15 @@ public:
     void Unmap();
     void* Data() const { return data_; }
     size_t Size() const { return size_; }
+    // True for a view of the private fallback, and for a view whose object another process
+    // shrank: what it shows is no longer shared with anyone.
+    bool IsPrivate() const;
 
 private:
     void* data_ = nullptr;
     size_t size_ = 0;
     bool mapped_ = false;  // false for a view of the private fallback
+    size_t region_ = SIZE_MAX;  // the watched region of a mapping, none past the last
 };
 
 } // namespace platform

@@ -215,6 +215,27 @@ TEST_F(CardsimProcessTest, ACommandPostedTwiceIsTakenTwice)
     EXPECT_NE(log.find(line, first + 1), std::string::npos) << "logged twice";
 }
 
+// Shrinking the block (`: > /dev/shm/connect01`, which any process that may write it can do)
+// kills neither side: the simulator stops serving with exit 4 and says why, and this process,
+// mapping the block as the utility does, carries on over private memory.
+TEST_F(CardsimProcessTest, AShrunkBlockEndsTheServiceWithExit4AndKillsNoOne)
+{
+    Start();
+    ASSERT_TRUE(LinkTo(kCafeNet)) << Log();
+    const int fd = open(("/dev/shm" + block_).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    int status = 0;
+    ASSERT_TRUE(WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; })) << Log();
+    pid_ = -1;
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 4) << Log();
+    EXPECT_THAT(Log(), HasSubstr("was shrunk by another process"));
+    channel_.PostLinkInfo();
+    EXPECT_EQ(Status(), 0);
+    EXPECT_TRUE(view_.IsPrivate());
+}
+
 TEST_F(CardsimProcessTest, GarbageInTheBlockDoesNotStopTheService)
 {
     Start();

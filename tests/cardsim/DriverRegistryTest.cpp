@@ -7,6 +7,12 @@
 #include "platform/RegistryKey.h"
 #include "support/TestEnvironment.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -107,6 +113,40 @@ TEST_F(DriverRegistryTest, AnUnreadableFileIsNeitherOverwrittenNorReplaced)
     EXPECT_EQ(settings.config, DriverRegistry::Defaults().config);
     EXPECT_THAT(notes.back(), HasSubstr("cannot be used"));
     EXPECT_EQ(testenv::ReadFile(folder / "registry.reg"), "this is not a registry file\n");
+}
+
+// A lock that another process keeps does not stall the start: the simulator starts with the
+// key as it can read it (here none, so the defaults) and says why.
+TEST_F(DriverRegistryTest, AHeldLockDelaysTheStartTwoSecondsAtMostAndIsNamed)
+{
+    const std::string lockPath = (folder / "registry.reg.lock").string();
+    const int holder = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const DriverSettings settings = DriverRegistry::Load(notes);
+    ::close(holder);
+    EXPECT_EQ(settings.config, DriverRegistry::Defaults().config);
+    ASSERT_FALSE(notes.empty());
+    EXPECT_THAT(notes.back(), HasSubstr("could not be written"));
+    EXPECT_THAT(notes.back(), HasSubstr(lockPath + ": another process has held the lock for more than 2 s"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "registry.reg"));
+}
+
+// A folder others may write is not the driver's: nothing is read from or created in it.
+TEST_F(DriverRegistryTest, AFolderOthersMayWriteIsNotUsed)
+{
+    auto key = platform::RegistryKey::Create(kDriverParmsKey);
+    ASSERT_TRUE(key);
+    SetNumber(*key, u"DSChannel", 11);
+    ASSERT_EQ(key->Close(), platform::ERROR_SUCCESS);
+    const std::string before = testenv::ReadFile(folder / "registry.reg");
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
+    const DriverSettings settings = DriverRegistry::Load(notes);
+    EXPECT_EQ(settings.config, DriverRegistry::Defaults().config);
+    ASSERT_FALSE(notes.empty());
+    EXPECT_THAT(notes.back(), HasSubstr("cannot be used"));
+    EXPECT_THAT(notes.back(), HasSubstr("is writable by others"));
+    EXPECT_EQ(testenv::ReadFile(folder / "registry.reg"), before);
 }
 
 } // namespace

@@ -117,6 +117,49 @@ TEST(RegistryFileTest, KeysAndNamesMatchWithoutCaseAndKeepTheirFirstSpelling)
     EXPECT_NE(document.FindKey(u"HKEY_LOCAL_MACHINE\\comm\\vq731\\PARMS"), nullptr);
     EXPECT_TRUE(document.HasKey(u"hkey_local_machine\\comm"));
     EXPECT_FALSE(document.HasKey(u"HKEY_LOCAL_MACHINE\\Com"));
+
+    // Each unit upper-cased on its own, as the registry compares: a long s is not an s, a
+    // dotless i not an i, though full case folding would make them so.
+    const Document folded = Parsed(kHeader +
+                                   "[HKEY_LOCAL_MACHINE\\Parms]\n\"Id\"=dword:1\n\"\xC4\xB1" "d\"=dword:2\n"
+                                   "[HKEY_LOCAL_MACHINE\\Parm\xC5\xBF]\n\"x\"=dword:3\n");
+    ASSERT_EQ(folded.Keys().size(), 2u);
+    EXPECT_EQ(folded.Keys()[0].values.size(), 2u);
+    EXPECT_EQ(folded.FindKey(u"HKEY_LOCAL_MACHINE\\PARM\u017F")->values[0].name, u"x");
+}
+
+// Nothing changed, nothing rewritten: the bytes come back as they were, whatever the encoding,
+// line ends, comments and wrapping. A value added after a last line without a line break
+// gets one, in the file's own line end.
+TEST(RegistryFileTest, WritesBackTheBytesItReadAndAddsInTheFilesOwnWay)
+{
+    const std::string handWritten = "Windows Registry Editor Version 5.00\r\n"
+                                    "\r\n"
+                                    "; mine\r\n"
+                                    "[K]\r\n"
+                                    "\t\"A\" = DWORD:0000000A \r\n"
+                                    "\"B\"=hex:01,\\\r\n"
+                                    "      02\r\n"
+                                    "[k]\r\n"
+                                    "\"A\"=dword:0000000b";
+    for (const std::string& bytes : {handWritten, ToUtf16Le(handWritten), "\xEF\xBB\xBF" + handWritten}) {
+        Document document = Parsed(bytes);
+        EXPECT_EQ(document.Serialize(), bytes);
+        document.FindOrAddKey(u"K").Set(u"C", 4, Bytes({1, 0, 0, 0}));
+        document.FindOrAddKey(u"K").Set(u"a", 4, Bytes({0x0c, 0, 0, 0}));
+        document.FindOrAddKey(u"L").Set(u"D", 3, {});
+        const std::string expected = handWritten.substr(0, handWritten.rfind("\"A\"")) +
+                                     "\"A\"=dword:0000000c\r\n"
+                                     "\"C\"=dword:00000001\r\n"
+                                     "\r\n"
+                                     "[L]\r\n"
+                                     "\"D\"=hex:\r\n"
+                                     "\r\n";
+        const std::string written = document.Serialize();
+        EXPECT_EQ(written, bytes.starts_with("\xFF\xFE") ? ToUtf16Le(expected)
+                           : bytes.starts_with("\xEF") ? "\xEF\xBB\xBF" + expected : expected);
+        EXPECT_EQ(Parsed(written), document);
+    }
 }
 
 TEST(RegistryFileTest, WritesPlainTextWhereItIsExactAndRawHexElsewhere)
@@ -220,6 +263,7 @@ TEST(RegistryFileTest, RefusesBadInputNamingTheLine)
         {kHeader + key + "\"A\"=\"\xED\xA0\x80\"\n", 4, "invalid UTF-8"},  // encoded surrogate
         {kHeader + key + "\"A\"=\"\xC0\xAF\"\n", 4, "invalid UTF-8"},      // overlong
         {kHeader + key + "\"A\"=\"\xF4\x90\x80\x80\"\n", 4, "invalid UTF-8"},  // past U+10FFFF
+        {kHeader + key + "\"A\"=\"\xFB\xA4\x8D\x84\"\n", 4, "invalid UTF-8"},  // no such lead byte
         {kHeader + key + "\"A\"=\"\xE2\x82", 4, "invalid UTF-8"},             // cut short
         {ToUtf16Le(kHeader + key) + "A", 4, "truncated UTF-16"},
         {ToUtf16Le(kHeader + key + "\"A\"=\"") + std::string("\x00\xD8\"\x00", 4), 4,
@@ -340,6 +384,7 @@ TEST(RegistryFileTest, DamagedFilesParseConsistentlyOrNameALine)
         }
         ++parsed;
         const Document& document = std::get<Document>(result);
+        ASSERT_EQ(document.Serialize(), bytes);
         ASSERT_EQ(Parsed(document.Serialize()), document) << bytes;
     }
     EXPECT_GT(parsed, 100);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,15 +56,6 @@ std::optional<Stored> QueryParms(std::u16string_view name)
 {
     auto key = RegistryKey::Open(kParms, Access::Query);
     return key ? Query(*key, name) : std::nullopt;
-}
-
-platform::regfile::Document Parsed(const std::string& bytes)
-{
-    auto result = platform::regfile::Document::Parse(bytes);
-    EXPECT_TRUE(std::holds_alternative<platform::regfile::Document>(result));
-    return std::holds_alternative<platform::regfile::Document>(result)
-               ? std::get<platform::regfile::Document>(result)
-               : platform::regfile::Document{};
 }
 
 std::vector<std::string> Entries(const std::filesystem::path& folder)
@@ -124,7 +117,7 @@ TEST_F(RegistryKeyTest, OpensOnlyAnExistingKeyAndNeverCreatesOne)
     EXPECT_EQ(status, ERROR_SUCCESS);
     EXPECT_EQ(key->SetValue(u"ssid", REG_SZ, Utf16Data(u"y").data(), 4), ERROR_SUCCESS);
     EXPECT_EQ(key->Close(), ERROR_SUCCESS);
-    EXPECT_EQ(Read(), kHeader + kParmsSection + "\"SSID\"=\"y\"\n\n");
+    EXPECT_EQ(Read(), kHeader + kParmsSection + "\"SSID\"=\"y\"\n");
 }
 
 TEST_F(RegistryKeyTest, AKeyWithOnlySubkeysExistsAndGetsItsOwnSectionBeforeThem)
@@ -136,7 +129,7 @@ TEST_F(RegistryKeyTest, AKeyWithOnlySubkeysExistsAndGetsItsOwnSectionBeforeThem)
     key->SetValue(u"TxRate", REG_DWORD, &rate, 4);
     ASSERT_EQ(key->Close(), ERROR_SUCCESS);
     EXPECT_EQ(Read(), kHeader + kParmsSection + "\"TxRate\"=dword:0000000f\n\n" +
-                          "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms\\Tcpip]\n\"A\"=dword:00000001\n\n");
+                          "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms\\Tcpip]\n\"A\"=dword:00000001\n");
 }
 
 TEST_F(RegistryKeyTest, QueryHonoursTheCapacityAndLeavesTheBufferAloneWhenTooSmall)
@@ -200,7 +193,7 @@ TEST_F(RegistryKeyTest, WritesLandTogetherAtCloseWithTheirExactBytes)
                           "\"TxRate\"=dword:0000000b\n"
                           "\"SSID\"=hex(1):6e,00,00,dc,74,00,00,00\n"
                           "\"Odd\"=hex(1):41,00,42\n"
-                          "\"Empty\"=hex:\n\n");
+                          "\"Empty\"=hex:\n");
     EXPECT_EQ(QueryParms(u"TxRate"), (Stored{REG_DWORD, {0x0b, 0, 0, 0}}));
     EXPECT_EQ(QueryParms(u"SSID"), (Stored{REG_SZ, Utf16Data(lone)}));
     EXPECT_EQ(QueryParms(u"Odd"), (Stored{REG_SZ, odd}));
@@ -221,55 +214,93 @@ TEST_F(RegistryKeyTest, RefusesNamesTheFileCannotCarry)
     EXPECT_EQ(Read(), kHeader + kParmsSection);
 }
 
-TEST_F(RegistryKeyTest, EveryOtherKeyAndValueIsKept)
+// A save changes the lines of the values it writes and nothing else: every other line stays
+// byte for byte as the person or the registry editor wrote it, in the file's own encoding,
+// byte-order mark and line ends. A value the key did not have goes at the end of its section.
+class RegistryRoundTripTest : public RegistryKeyTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    // The file's bytes for `text`, whose "\n" stands for the line end of the case.
+    std::string Encode(const std::string& text) const
+    {
+        std::string lines;
+        for (char c : text)
+            lines += c == '\n' ? std::string(Has("crlf") ? "\r\n" : "\n") : std::string(1, c);
+        if (!Has("utf16"))
+            return std::string(Has("bom") ? "\xEF\xBB\xBF" : "") + lines;
+        // Widened from UTF-8; the texts below hold only two-byte sequences besides ASCII.
+        std::string out = "\xFF\xFE";
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const auto c = static_cast<unsigned char>(lines[i]);
+            unsigned unit = c;
+            if (c >= 0xC0) {
+                unit = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(lines[i + 1]) & 0x3Fu);
+                ++i;
+            }
+            out += static_cast<char>(unit & 0xFF);
+            out += static_cast<char>(unit >> 8);
+        }
+        return out;
+    }
+    bool Has(const char* word) const { return std::string(GetParam()).find(word) != std::string::npos; }
+};
+
+TEST_P(RegistryRoundTripTest, ASaveChangesOnlyTheLinesOfTheValuesItWrites)
 {
-    const std::string before =
-        kHeader +
-        "; a comment the store may drop\n"
+    // A long s and a dotless i match s and i only under full case folding, which the registry
+    // does not use: Parm<long s> is another key and <dotless i>D another name than ID.
+    const std::string common =
+        "Windows Registry Editor Version 5.00\n"
+        "\n"
+        "; exported from the handheld, keep the comments\n"
         "[HKEY_LOCAL_MACHINE\\Comm\\VQ731]\n"
         "\"DisplayName\"=\"VQ731 \\\"b\\\" card\"\n"
-        "\"Dll\"=hex(2):76,00,71,00,00,00\n\n" +
-        kParmsSection +
-        "\"SSID\"=\"old\"\n"
-        "\"Unknown\"=hex(b):01,02,03,04,05,06,07,08\n"
-        "@=\"default\"\n\n"
+        "\"Dll\"=hex(2):76,00,71,00,37,00,33,00,31,00,2e,00,64,00,6c,00,6c,00,00,00,00,00,\\\n"
+        "   ff,ee\n"
+        "\n"
+        "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms]\n";
+    const std::string firstRest =
+        "  \"TxRate\"=DWORD:0000000F\n"
+        "; the card's own\n"
+        "\"Unknown\"=hex(b):01,02,\\\n"
+        "    03,04,05,06,07,08\n"
+        "\"\xC4\xB1" "D\"=dword:00000001\n"
+        "@=\"default\"\n"
+        "\n"
+        "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parm\xC5\xBF]\n"
+        "\"PSMode\"=dword:00000002\n"
+        "\n"
+        "[hkey_local_machine\\comm\\vq731\\parms]\n";
+    const std::string ending =
+        "\"WepReq\"=dword:00000001\n"
+        "; end of the second section\n"
+        "\n"
         "[HKEY_CURRENT_USER\\Software\\Other]\n"
-        "\"Blob\"=hex:00,01,\\\n  02,03\n";
-    Write(before);
+        "\"Blob\"=hex:00,01,\\\n"
+        "  02,03";
+    Write(Encode(common + "\"SSID\"=\"old\"\n" + firstRest + "\"PSMode\"=dword:00000002\n" + ending));
     auto key = RegistryKey::Open(kParms, Access::Set);
     ASSERT_TRUE(key);
+    const uint32_t rate = 15;
+    const uint32_t psMode = 1;
+    const uint32_t id = 3;
     key->SetValue(u"SSID", REG_SZ, Utf16Data(u"new").data(), 8);
+    key->SetValue(u"TxRate", REG_DWORD, &rate, 4);  // what it holds already
+    key->SetValue(u"PSMode", REG_DWORD, &psMode, 4);
+    key->SetValue(u"ID", REG_DWORD, &id, 4);
     ASSERT_EQ(key->Close(), ERROR_SUCCESS);
 
-    platform::regfile::Document expected = Parsed(before);
-    expected.FindKey(u"HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms")->Set(u"SSID", REG_SZ, Utf16Data(u"new"));
-    EXPECT_EQ(Parsed(Read()), expected);
-    EXPECT_EQ(Read().find("comment"), std::string::npos);
+    EXPECT_EQ(Read(), Encode(common + "\"SSID\"=\"new\"\n" + firstRest + "\"PSMode\"=dword:00000001\n" +
+                             "\"WepReq\"=dword:00000001\n" + "\"ID\"=dword:00000003\n" +
+                             ending.substr(ending.find("; end"))));
+    EXPECT_EQ(QueryParms(u"\u0131D"), (Stored{REG_DWORD, {1, 0, 0, 0}}));
+    EXPECT_EQ(QueryParms(u"ID"), (Stored{REG_DWORD, {3, 0, 0, 0}}));
+    auto other = RegistryKey::Open(u"Comm\\VQ731\\Parm\u017F", Access::Query);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(Query(*other, u"PSMode"), (Stored{REG_DWORD, {2, 0, 0, 0}}));
 }
 
-TEST_F(RegistryKeyTest, ReadsUtf16FilesAndRewritesThemAsUtf8)
-{
-    // The same text as UTF-16: the ASCII widened, the e-acute as its one code unit.
-    const std::string head = kHeader + kParmsSection + "\"SSID\"=\"caf";
-    const std::string tail = "\"\r\n\"TxRate\"=dword:00000002\r\n";
-    std::u16string wide(head.begin(), head.end());
-    wide += u'\u00E9';
-    wide.append(tail.begin(), tail.end());
-    std::string utf16 = "\xFF\xFE";
-    for (char16_t u : wide) {
-        utf16 += static_cast<char>(u & 0xff);
-        utf16 += static_cast<char>(u >> 8);
-    }
-    Write(utf16);
-    EXPECT_EQ(QueryParms(u"SSID"), (Stored{REG_SZ, Utf16Data(u"caf\u00E9")}));
-
-    auto key = RegistryKey::Open(kParms, Access::Set);
-    ASSERT_TRUE(key);
-    const uint32_t rate = 4;
-    key->SetValue(u"TxRate", REG_DWORD, &rate, 4);
-    ASSERT_EQ(key->Close(), ERROR_SUCCESS);
-    EXPECT_EQ(Read(), kHeader + kParmsSection + "\"SSID\"=\"caf\xC3\xA9\"\n\"TxRate\"=dword:00000004\n\n");
-}
+INSTANTIATE_TEST_SUITE_P(RegeditAndHandWritten, RegistryRoundTripTest,
+                         ::testing::Values("utf16_bom_crlf", "utf8_lf", "utf8_bom_crlf"));
 
 TEST_F(RegistryKeyTest, AnUnparsableFileIsNeverTouchedAndNamedOnceWithItsLine)
 {
@@ -368,18 +399,96 @@ TEST_F(RegistryKeyTest, TheDriverSideCreatesFolderAndFileForItsOwnerOnly)
     EXPECT_EQ(InodeOf(nested), inode);
 }
 
-TEST_F(RegistryKeyTest, ARewriteReplacesTheFileAndKeepsItsMode)
+// The file carries the WEP keys: whatever mode the old file had, or the file a planted link
+// pointed at, the rewritten one is the user's own and only the user's to read.
+TEST_F(RegistryKeyTest, ARewriteIsTheUsersOwnFileForTheUserOnly)
 {
+    const uint32_t one = 1;
     Write(kHeader + kParmsSection);
-    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
     const ino_t inode = InodeOf(file);
     auto key = RegistryKey::Open(kParms, Access::Set);
     ASSERT_TRUE(key);
-    const uint32_t one = 1;
     key->SetValue(u"PSMode", REG_DWORD, &one, 4);
     ASSERT_EQ(key->Close(), ERROR_SUCCESS);
     EXPECT_NE(InodeOf(file), inode);
-    EXPECT_EQ(ModeOf(file), 0640u);
+    EXPECT_EQ(ModeOf(file), 0600u);
+
+    const std::filesystem::path target = dir / "elsewhere.reg";
+    testenv::WriteFile(target, kHeader + kParmsSection);
+    ASSERT_EQ(::chmod(target.c_str(), 0666), 0);
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink(target, file);
+    key = RegistryKey::Open(kParms, Access::Set);
+    ASSERT_TRUE(key);
+    key->SetValue(u"WepReq", REG_DWORD, &one, 4);
+    ASSERT_EQ(key->Close(), ERROR_SUCCESS);
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    EXPECT_EQ(testenv::ReadFile(target), kHeader + kParmsSection);
+    EXPECT_EQ(QueryParms(u"WepReq"), (Stored{REG_DWORD, {1, 0, 0, 0}}));
+}
+
+// A folder that another user owns, or that others may write without the sticky bit, is not
+// used at all: one line says so, nothing is read from it and nothing lands in it.
+TEST_F(RegistryKeyTest, AFolderOthersCanWriteIsNeitherReadNorWritten)
+{
+    const std::string text = kHeader + kParmsSection + "\"SSID\"=\"theirs\"\n";
+    Write(text);
+    const auto refused = [&](const std::string& why) {
+        SCOPED_TRACE(why);
+        ::testing::internal::CaptureStderr();
+        int32_t status = 0;
+        EXPECT_FALSE(RegistryKey::Open(kParms, Access::Query, &status));
+        EXPECT_EQ(status, ERROR_ACCESS_DENIED);
+        auto created = RegistryKey::Create(kParms, &status);
+        EXPECT_FALSE(created);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said, file.string() + ": not used: its folder " + dir.path().string() + " " + why + "\n");
+        EXPECT_EQ(Read(), text);
+        EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"registry.reg"});
+    };
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    refused("is writable by others");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0770), 0);
+    refused("is writable by its group");
+    // Only the owner can take the file away from a sticky folder such as /tmp.
+    ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);
+    EXPECT_EQ(QueryParms(u"SSID"), (Stored{REG_SZ, Utf16Data(u"theirs")}));
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+    if (::geteuid() == 0) {
+        // Only root can give a folder away; a folder of root's own is trusted like the system.
+        ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);
+        refused("belongs to uid 65534");
+        ASSERT_EQ(::chown(dir.path().c_str(), 0, 0), 0);
+    }
+}
+
+// Another process (another user's, in a shared folder) that keeps the writers' lock does not
+// freeze a save: it fails after 2 s, and says so every time.
+TEST_F(RegistryKeyTest, TheWritersLockIsWaitedForTwoSecondsAtMost)
+{
+    const std::string text = kHeader + kParmsSection;
+    Write(text);
+    const std::string lockPath = file.string() + ".lock";
+    const int holder = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    ::testing::internal::CaptureStderr();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto key = RegistryKey::Open(kParms, Access::Set);
+        ASSERT_TRUE(key);
+        const uint32_t two = 2;
+        key->SetValue(u"WepReq", REG_DWORD, &two, 4);
+        EXPECT_NE(key->Close(), ERROR_SUCCESS);
+    }
+    const std::string line = lockPath + ": another process has held the lock for more than 2 s\n";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), line + line);
+    ::close(holder);
+    EXPECT_EQ(Read(), text);
 }
 
 TEST_F(RegistryKeyTest, TheTemporaryFileNeverFollowsALinkAndStaleOnesAreRemoved)

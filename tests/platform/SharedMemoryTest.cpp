@@ -203,6 +203,36 @@ TEST_F(SharedMemoryTest, NewBlockIs64ZeroBytesReadableOnlyByItsOwnerWhateverTheU
     EXPECT_EQ(std::memcmp(view.Data(), zeros.data(), kSize), 0);
 }
 
+// Any process that may write the object may shrink it, as `: > /dev/shm/connect01` does.
+// The holder's next access must not die of SIGBUS: the view turns into private zero memory at
+// the same address, and one line says so however often it happens again.
+TEST_F(SharedMemoryTest, AShrunkObjectTurnsTheViewPrivateInsteadOfKillingTheHolder)
+{
+    SharedMemory memory = SharedMemory::CreateOrOpen(name_, kSize);
+    MappedView view = MappedView::Map(memory);
+    ASSERT_NE(view.Data(), nullptr);
+    auto* bytes = static_cast<volatile unsigned char*>(view.Data());
+    bytes[0] = 0x5a;
+    ASSERT_FALSE(view.IsPrivate());
+    ::testing::internal::CaptureStderr();
+    for (int shrink = 0; shrink < 2; ++shrink) {
+        const int fd = shm_open(name_.c_str(), O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 0), 0);
+        close(fd);
+        EXPECT_EQ(bytes[0], shrink == 0 ? 0 : 0x33);
+        bytes[0] = 0x33;
+        bytes[kSize - 1] = 0x44;
+        EXPECT_EQ(bytes[kSize - 1], 0x44);
+    }
+    EXPECT_TRUE(view.IsPrivate());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              std::string(program_invocation_short_name) + ": shared memory \"" + name_ +
+                  "\" was shrunk by another process; running with a private block\n");
+    // The private memory is not the object's: the object stays as the shrinker left it.
+    EXPECT_EQ(StatOfName().st_size, 0);
+}
+
 TEST_F(SharedMemoryTest, AnObjectOfOursWithAWiderModeIsNarrowedTo0600)
 {
     LeaveObject(std::string(kSize, '\0'), 0644);

@@ -6,6 +6,7 @@
 #include "app/nApp.h"
 #include "link/ConnectBlock.h"
 #include "platform/RegistryKey.h"
+#include "platform/Suspend.h"
 #include "support/TestEnvironment.h"
 #include "ui/SheetDriver.h"
 
@@ -14,6 +15,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -275,6 +277,66 @@ INSTANTIATE_TEST_SUITE_P(EachClosingControl, SheetCloseTest,
                          [](const auto& info) { return std::string(info.param == CloseBy::Ok       ? "OK"
                                                                    : info.param == CloseBy::Cancel ? "Cancel"
                                                                                                    : "Window"); });
+
+// A save that fails (here the file was damaged since the start) is never silent: each Apply
+// says so on stderr and in a box over the sheet that names the file and the reason. The box
+// comes once the command has been posted, and the command still goes to the card.
+TEST_F(SheetTest, EveryFailedSaveIsShownOverTheSheetAfterTheCommandIsPosted)
+{
+    const std::filesystem::path file = dir_ / "registry.reg";
+    const std::string damaged = "Windows Registry Editor Version 5.00\n\n"
+                                "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms]\n"
+                                "\"TxRate\"=dword:zz\n";
+    testenv::WriteFile(file, damaged);
+    const auto boxes = [] {
+        std::vector<QMessageBox*> shown;
+        for (QWidget* widget : QApplication::allWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+                shown.push_back(box);
+        return shown;
+    };
+    std::vector<size_t> boxesWhileCommandWaits;
+    const platform::SuspendHook previousHook = platform::SetSuspendHook([&](std::chrono::milliseconds) {
+        EXPECT_EQ(block_.cmdWord >> 24, CMD_SET_CONFIG) << "the command is posted before the box shows";
+        boxesWhileCommandWaits.push_back(boxes().size());
+    });
+    ::testing::internal::CaptureStderr();
+    int seen = 0;
+    {
+        nSheet sheet(u"Setup", nullptr, 0);
+        WhenShown when(
+            [&](fw::PropertySheet& shown) {
+                ASSERT_TRUE(shown.SetActivePage(1));
+                QCoreApplication::processEvents();
+                for (int apply = 0; apply < 2; ++apply) {
+                    block_.cmdWord = 0;
+                    QAbstractButton* button = sheetdriver::FindButton(shown.GetSafeWidget(), QStringLiteral("Apply"));
+                    ASSERT_NE(button, nullptr);
+                    button->click();
+                    QCoreApplication::processEvents();
+                    const std::vector<QMessageBox*> now = boxes();
+                    ASSERT_EQ(now.size(), 1u);
+                    const std::string text = Narrow(now[0]->text());
+                    EXPECT_NE(text.find(file.string() + ":4: bad dword"), std::string::npos) << text;
+                    EXPECT_EQ(now[0]->window()->parentWidget(), shown.GetSafeWidget());
+                    now[0]->close();
+                    QCoreApplication::processEvents();
+                    ++seen;
+                }
+            },
+            CloseBy::Ok);
+        sheet.DoModal();
+    }
+    platform::SetSuspendHook(previousHook);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(seen, 2);
+    EXPECT_EQ(boxesWhileCommandWaits, (std::vector<size_t>{0, 0}));
+    const std::string line = ": settings not saved: " + file.string() + ":4: bad dword";
+    const size_t first = said.find(line);
+    ASSERT_NE(first, std::string::npos) << said;
+    EXPECT_NE(said.find(line, first + line.size()), std::string::npos) << said;
+    EXPECT_EQ(testenv::ReadFile(file), damaged);
+}
 
 // A page's window, while it has one, goes with the page object; so with every page given its
 // window on its own, the windows' ends trace the order in which the sheet destroys its pages.

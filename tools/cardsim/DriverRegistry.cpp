@@ -2,6 +2,7 @@
 
 #include "app/WlanSettings.h"
 #include "platform/RegistryKey.h"
+#include "platform/RegistryStore.h"
 #include "platform/TextConversion.h"
 
 #include <array>
@@ -132,12 +133,19 @@ void SetString(RegistryKey& key, std::u16string_view name, const std::u16string&
                  static_cast<uint32_t>((value.size() + 1) * sizeof(char16_t)));
 }
 
+// The status, and the store's line that says why when it said one.
+std::string Why(int32_t status)
+{
+    const std::string line = platform::RegistryStore::LastFailure();
+    return "status " + std::to_string(status) + (line.empty() ? "" : ": " + line);
+}
+
 void Install(const DriverSettings& settings, std::vector<std::string>& notes)
 {
     int32_t status = 0;
     auto key = RegistryKey::Create(kDriverParmsKey, &status);
     if (!key) {
-        notes.push_back("the key cannot be created (status " + std::to_string(status) + "): running with defaults");
+        notes.push_back("the key cannot be created (" + Why(status) + "): running with defaults");
         return;
     }
     const auto& config = settings.config;
@@ -152,7 +160,7 @@ void Install(const DriverSettings& settings, std::vector<std::string>& notes)
     status = key->Close();
     notes.push_back(status == platform::ERROR_SUCCESS
                         ? "created the key with the driver's defaults in " + platform::RegistryFile().string()
-                        : "the key's defaults could not be written (status " + std::to_string(status) + ")");
+                        : "the key's defaults could not be written (" + Why(status) + "): running with defaults");
 }
 
 } // namespace
@@ -174,7 +182,7 @@ DriverSettings DriverRegistry::Load(std::vector<std::string>& notes)
         Install(settings, notes);
     } else {
         notes.push_back("the registry file " + platform::RegistryFile().string() +
-                        " cannot be used (status " + std::to_string(status) + "): running with defaults");
+                        " cannot be used (" + Why(status) + "): running with defaults");
     }
     return settings;
 }

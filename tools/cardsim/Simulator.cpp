@@ -89,6 +89,12 @@ ExitCode Simulator::Serve(SimulatorOptions options)
         if (const std::string event = station.Step(now, environment, events); !event.empty())
             log.Info(event);
         service.Poll(now);
+        // Another process shrank the block: the view is private memory now, so nobody would
+        // see what we serve. Stop with a clear line rather than serve nobody.
+        if (view.IsPrivate()) {
+            log.Start("cannot serve: the block " + blockName + " was shrunk by another process");
+            return ExitCode::CannotServe;
+        }
         control->ServeOne(kPollPeriod, handler);
     }
     log.Start("stopping on signal");
