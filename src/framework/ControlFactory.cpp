@@ -1,5 +1,7 @@
 #include "framework/ControlFactory.h"
 
+#include "framework/AccessibleBar.h"
+#include "framework/AccessibleCombo.h"
 #include "framework/DialogUnits.h"
 #include "framework/EditLimit.h"
 #include "framework/WndImpl.h"
@@ -129,6 +131,7 @@ QWidget* CreateCombo(const ControlTemplate& ctl, QWidget& parent)
 {
     auto* combo = new QComboBox(&parent);
     combo->setStyle(ClassicComboStyle::Instance());
+    AccessibleCombo::Use(*combo);
     // Without a placeholder Qt selects the first entry added to an empty combo.
     combo->setPlaceholderText(QStringLiteral(" "));
     combo->setProperty(kSortedProperty, (ctl.style & StyleSorted) != 0);
@@ -167,6 +170,7 @@ QWidget* CreateBar(QWidget& parent)
     bar->setValue(0);
     bar->setTextVisible(false);
     bar->setFocusPolicy(Qt::NoFocus);
+    AccessibleBar::Use(*bar);
     return bar;
 }
 

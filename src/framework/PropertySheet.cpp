@@ -6,9 +6,12 @@
 #include "framework/WinApp.h"
 #include "framework/WndImpl.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QEvent>
+#include <QKeySequence>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabBar>
 #include <QVBoxLayout>
 
@@ -74,6 +77,63 @@ void ShowPageIn(PropertyPage& page, QWidget& slot)
     }
     if (page.HasWindow())
         page.GetSafeWidget()->show();
+}
+
+// The keyboard order of a classic sheet: the tab strip, the active page's controls in the
+// order of its template, then OK and Cancel. The page's window is created after the buttons,
+// so left to Qt its controls would come last.
+void ChainFocus(QTabWidget& tabs, PropertyPage& page)
+{
+    QWidget* previous = tabs.tabBar();
+    const auto follow = [&previous](QWidget* next) {
+        if (!next || !(next->focusPolicy() & Qt::TabFocus))
+            return;
+        QWidget::setTabOrder(previous, next);
+        previous = next;
+    };
+    for (const auto& [id, control] : page.impl().controls)
+        follow(control);
+    if (auto* buttons = tabs.window()->findChild<QDialogButtonBox*>()) {
+        follow(buttons->button(QDialogButtonBox::Ok));
+        follow(buttons->button(QDialogButtonBox::Cancel));
+    }
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab turn the pages from anywhere in the sheet, OK and Cancel
+// included. The focus, when it was on the page left behind, moves to the first control of
+// the new page that takes it, else to the tab strip.
+void TurnPage(QTabWidget& tabs, int step)
+{
+    const int count = tabs.count();
+    if (count < 2)
+        return;
+    QWidget* focus = QApplication::focusWidget();
+    QWidget* leaving = tabs.currentWidget();
+    const bool focusOnPage = focus && leaving && leaving->isAncestorOf(focus);
+    tabs.setCurrentIndex((tabs.currentIndex() + step + count) % count);
+    if (!focusOnPage)
+        return;
+    QWidget* first = tabs.tabBar()->nextInFocusChain();
+    while (first && first != tabs.tabBar() && !(tabs.currentWidget()->isAncestorOf(first) && first->isVisible() &&
+                                                 first->isEnabled() && (first->focusPolicy() & Qt::TabFocus)))
+        first = first->nextInFocusChain();
+    if (first && tabs.currentWidget()->isAncestorOf(first))
+        first->setFocus(Qt::TabFocusReason);
+    else
+        tabs.tabBar()->setFocus(Qt::TabFocusReason);
+}
+
+void AddPageShortcuts(QWidget& window, QTabWidget& tabs)
+{
+    const std::pair<QKeySequence, int> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1},
+    };
+    for (const auto& [key, step] : keys) {
+        auto* shortcut = new QShortcut(key, &window);
+        QObject::connect(shortcut, &QShortcut::activated, &tabs, [&tabs, step = step] { TurnPage(tabs, step); });
+    }
 }
 
 void SendActivate(PropertyPage& page, uint32_t state, Wnd* other)
@@ -154,6 +214,8 @@ void PropertySheet::ActivatePage(int index)
         SendActivate(*previous, WA_INACTIVE, next);
     sheet.activePage = index;
     ShowPageIn(*next, *sheet.tabs->widget(index));
+    if (next->HasWindow())
+        ChainFocus(*sheet.tabs, *next);
     if (next->HasWindow() && sheet.activePage == index)
         SendActivate(*next, WA_ACTIVE, previous);
 }
@@ -178,7 +240,9 @@ QWidget* PropertySheet::BuildWindow()
     for (PropertyPage* page : pages_) {
         const DialogTemplate& tmpl = page->GetTemplate();
         const QSize size = DialogUnits::ForTemplate(tmpl).ToPixels(tmpl.w, tmpl.h);
-        tabs->addTab(new PageSlot(size, tabs), ToQString(tmpl.caption));
+        auto* slot = new PageSlot(size, tabs);
+        slot->setAccessibleName(ToQString(tmpl.caption));
+        tabs->addTab(slot, ToQString(tmpl.caption));
     }
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, window);
@@ -195,6 +259,7 @@ QWidget* PropertySheet::BuildWindow()
     layout->addWidget(tabs);
     layout->addWidget(buttons);
 
+    AddPageShortcuts(*window, *tabs);
     impl().Adopt(window);
     impl().tabs = tabs;
     return window;
