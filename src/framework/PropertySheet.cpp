@@ -93,9 +93,11 @@ void ChainFocus(QTabWidget& tabs, PropertyPage& page)
     };
     for (const auto& [id, control] : page.impl().controls)
         follow(control);
+    // The button box takes its place, not only its buttons: it passes the focus on to OK, so
+    // left behind the page's controls it would send Tab from Cancel back to OK.
     if (auto* buttons = tabs.window()->findChild<QDialogButtonBox*>()) {
-        follow(buttons->button(QDialogButtonBox::Ok));
-        follow(buttons->button(QDialogButtonBox::Cancel));
+        QWidget::setTabOrder(previous, buttons);
+        QWidget::setTabOrder(buttons->button(QDialogButtonBox::Ok), buttons->button(QDialogButtonBox::Cancel));
     }
 }
 
