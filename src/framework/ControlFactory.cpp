@@ -4,6 +4,7 @@
 #include "framework/AccessibleCombo.h"
 #include "framework/DialogUnits.h"
 #include "framework/EditLimit.h"
+#include "framework/FocusStyle.h"
 #include "framework/WndImpl.h"
 
 #include <QComboBox>
@@ -116,6 +117,8 @@ QWidget* CreateEdit(const ControlTemplate& ctl, QWidget& parent)
 {
     auto* edit = new QLineEdit(&parent);
     edit->setFrame((ctl.style & StyleNoBorder) == 0);
+    if (ctl.style & StyleNoBorder)
+        FocusStyle::Use(*edit);  // without a border, nothing else would show the focus
     auto* limit = new EditLimit(*edit);
     limit->SetProgramText(ToQString(ctl.text));
     // Typing, pasting, cutting and undoing notify through textEdited, once per change; the
@@ -158,6 +161,7 @@ QWidget* CreateButton(const ControlTemplate& ctl, QWidget& parent)
     // A page's button is never a default button: Enter belongs to the sheet's OK.
     button->setAutoDefault(false);
     button->setDefault(false);
+    FocusStyle::Use(*button);
     button->installEventFilter(new EnterClicksFocusedButton(*button));
     QObject::connect(button, &QPushButton::clicked, button, [button] { NotifyOwner(*button, BN_CLICKED); });
     return button;

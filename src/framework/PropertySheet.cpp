@@ -2,6 +2,7 @@
 
 #include "framework/DialogUnits.h"
 #include "framework/DialogWindow.h"
+#include "framework/FocusStyle.h"
 #include "framework/PropertyPage.h"
 #include "framework/WinApp.h"
 #include "framework/WndImpl.h"
@@ -239,6 +240,7 @@ QWidget* PropertySheet::BuildWindow()
     tabs->setUsesScrollButtons(false);
     tabs->setElideMode(Qt::ElideNone);
     tabs->tabBar()->setExpanding(false);
+    FocusStyle::Use(*tabs->tabBar());
     for (PropertyPage* page : pages_) {
         const DialogTemplate& tmpl = page->GetTemplate();
         const QSize size = DialogUnits::ForTemplate(tmpl).ToPixels(tmpl.w, tmpl.h);
@@ -251,6 +253,9 @@ QWidget* PropertySheet::BuildWindow()
     QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
     QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel);
     ok->setDefault(true);
+    // A focused OK shows a focus cue; OK merely being the default button does not.
+    FocusStyle::Use(*ok);
+    FocusStyle::Use(*cancel);
     for (QPushButton* button : {ok, cancel})
         button->setIcon(QIcon());  // classic sheet buttons carry their caption only
     QObject::connect(buttons, &QDialogButtonBox::accepted, window, [this] { EndDialog(IDOK); });

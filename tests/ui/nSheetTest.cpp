@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -401,6 +402,45 @@ TEST_F(SheetKeyboardTest, TabGoesFromTheTabsThroughThePageInTemplateOrderToOkAnd
     encryption.insert(encryption.end(), {"default key", "Apply", "OK", "Cancel", "tabs"});
     EXPECT_EQ(rounds[2], encryption);
     EXPECT_EQ(rounds[3], (V{"tabs", "OK", "Cancel", "tabs"}));
+}
+
+// Each control that Tab reaches looks different with the focus than without it; OK, the
+// default button either way, included.
+TEST_F(SheetKeyboardTest, EveryControlShowsWhenItHasTheFocus)
+{
+    static_cast<WlanSettings&>(theApp) = WlanSettings{};
+    theApp.WepReq = 2;
+    nSheet sheet(u"Setup", nullptr, 0);
+    int compared = 0;
+    WhenShown when(
+        [&](fw::PropertySheet& shown) {
+            QTabBar* tabs = sheetdriver::FindTabBar(shown.GetSafeWidget());
+            for (int page = 0; page < 4; ++page) {
+                ASSERT_TRUE(shown.SetActivePage(page));
+                std::vector<QWidget*> reached;
+                tabs->setFocus(Qt::TabFocusReason);
+                for (int i = 0; i < 40; ++i) {
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                    if (QApplication::focusWidget() == tabs)
+                        break;
+                    reached.push_back(QApplication::focusWidget());
+                }
+                reached.push_back(tabs);
+                for (QWidget* control : reached) {
+                    SCOPED_TRACE(std::to_string(page) + " " + Focused(sheet));
+                    QWidget* elsewhere = control == tabs ? reached.front() : tabs;
+                    elsewhere->setFocus(Qt::TabFocusReason);
+                    const QImage without = control->grab().toImage();
+                    control->setFocus(Qt::TabFocusReason);
+                    ASSERT_EQ(QApplication::focusWidget(), control);
+                    EXPECT_NE(control->grab().toImage(), without) << "the focus does not show";
+                    ++compared;
+                }
+            }
+        },
+        CloseBy::Ok);
+    sheet.DoModal();
+    EXPECT_EQ(compared, 8 + 9 + 27 + 3);
 }
 
 TEST_F(SheetKeyboardTest, ShiftTabGoesTheSameWayBack)
