@@ -29,6 +29,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -205,34 +206,62 @@ void ExpectReadable(QWidget* page)
     }
 }
 
-class SheetPageTest : public SheetTest, public ::testing::WithParamInterface<int> {};
+// Each page at the desktop's usual font size, and with a desktop font twice that size, as a
+// person who needs large text sets it: the dialog units follow the font, so the sheet grows.
+class SheetPageTest : public SheetTest, public ::testing::WithParamInterface<std::tuple<int, int>> {};
 
 TEST_P(SheetPageTest, ShowsEveryTextInsideItsControlWithNothingOverlapping)
 {
+    const auto [tab, fontScale] = GetParam();
+    const QFont desktop = QApplication::font();
+    QFont large = desktop;
+    large.setPointSizeF(desktop.pointSizeF() * fontScale);
+    QApplication::setFont(large);
     nSheet sheet(u"Setup", nullptr, 0);
     bool checked = false;
     WhenShown when(
-        [&](fw::PropertySheet& shown) {
-            ASSERT_TRUE(shown.SetActivePage(GetParam()));
+        [&, tab = tab](fw::PropertySheet& shown) {
+            ASSERT_TRUE(shown.SetActivePage(tab));
             QCoreApplication::processEvents();
-            QWidget* page = shown.GetPage(GetParam())->GetSafeWidget();
+            QWidget* page = shown.GetPage(tab)->GetSafeWidget();
             ASSERT_NE(page, nullptr);
             ASSERT_TRUE(page->isVisible());
+            // The page's text is at least as large as the desktop's.
+            EXPECT_GE(page->fontMetrics().height(), QFontMetrics(QApplication::font()).height());
             ExpectReadable(page);
+            // The sheet's own parts: the tab strip, OK and Cancel inside the window, apart.
+            QWidget* window = shown.GetSafeWidget();
+            QTabBar* bar = sheetdriver::FindTabBar(window);
+            const QRect strip(bar->mapTo(window, QPoint()), bar->size());
+            std::vector<QRect> parts{strip};
+            for (const char* caption : {"OK", "Cancel"}) {
+                QAbstractButton* button = sheetdriver::FindButton(window, QString::fromLatin1(caption));
+                ASSERT_NE(button, nullptr);
+                SCOPED_TRACE(caption);
+                EXPECT_LT(button->fontMetrics().horizontalAdvance(button->text()), button->contentsRect().width());
+                parts.emplace_back(button->mapTo(window, QPoint()), button->size());
+            }
+            for (size_t i = 0; i < parts.size(); ++i) {
+                EXPECT_TRUE(window->rect().contains(parts[i]));
+                for (size_t j = i + 1; j < parts.size(); ++j)
+                    EXPECT_FALSE(parts[i].intersects(parts[j]));
+            }
             checked = true;
         },
         CloseBy::Ok);
     sheet.DoModal();
+    QApplication::setFont(desktop);
     EXPECT_TRUE(checked);
 }
 
-std::string TabName(const ::testing::TestParamInfo<int>& info)
+std::string PageCase(const ::testing::TestParamInfo<std::tuple<int, int>>& info)
 {
     static const char* const names[] = {"Status", "Configuration", "Encryption", "About"};
-    return names[info.param];
+    return std::string(names[std::get<0>(info.param)]) + (std::get<1>(info.param) == 2 ? "LargeFont" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(EachTab, SheetPageTest, ::testing::Range(0, 4), TabName);
+INSTANTIATE_TEST_SUITE_P(EachTab, SheetPageTest, ::testing::Combine(::testing::Range(0, 4), ::testing::Values(1, 2)),
+                         PageCase);
 
 class SheetCloseTest : public SheetTest, public ::testing::WithParamInterface<CloseBy> {};
 
