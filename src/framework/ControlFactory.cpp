@@ -72,7 +72,9 @@ public:
             return QProxyStyle::subControlRect(control, option, part, widget);
         constexpr int frame = 1;
         const QRect r = option->rect;
-        const int button = std::min(pixelMetric(PM_ScrollBarExtent, option, widget), r.width() / 2);
+        // The button grows with the dialog font, as everything else in the dialog does.
+        const int extent = static_cast<int>(pixelMetric(PM_ScrollBarExtent, option, widget) * DialogUnits::DesktopFontScale());
+        const int button = std::min(extent, r.width() / 2);
         const QRect rect = part == SC_ComboBoxArrow
                                ? QRect(r.right() - frame - button + 1, r.top() + frame, button, r.height() - 2 * frame)
                                : QRect(r.left() + frame, r.top() + frame, r.width() - button - 2 * frame, r.height() - 2 * frame);
