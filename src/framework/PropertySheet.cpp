@@ -102,9 +102,19 @@ void ChainFocus(QTabWidget& tabs, PropertyPage& page)
     }
 }
 
+// The first control of the shown page that Tab would reach, or null.
+QWidget* FirstControl(QTabWidget& tabs)
+{
+    QWidget* page = tabs.currentWidget();
+    for (QWidget* w = tabs.tabBar()->nextInFocusChain(); w && w != tabs.tabBar(); w = w->nextInFocusChain())
+        if (page && page->isAncestorOf(w) && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus))
+            return w;
+    return nullptr;
+}
+
 // Ctrl+Tab and Ctrl+Shift+Tab turn the pages from anywhere in the sheet, OK and Cancel
 // included. The focus, when it was on the page left behind, moves to the first control of
-// the new page that takes it, else to the tab strip.
+// the new page, else (a page without one) to the tab strip.
 void TurnPage(QTabWidget& tabs, int step)
 {
     const int count = tabs.count();
@@ -116,11 +126,7 @@ void TurnPage(QTabWidget& tabs, int step)
     tabs.setCurrentIndex((tabs.currentIndex() + step + count) % count);
     if (!focusOnPage)
         return;
-    QWidget* first = tabs.tabBar()->nextInFocusChain();
-    while (first && first != tabs.tabBar() && !(tabs.currentWidget()->isAncestorOf(first) && first->isVisible() &&
-                                                 first->isEnabled() && (first->focusPolicy() & Qt::TabFocus)))
-        first = first->nextInFocusChain();
-    if (first && tabs.currentWidget()->isAncestorOf(first))
+    if (QWidget* first = FirstControl(tabs))
         first->setFocus(Qt::TabFocusReason);
     else
         tabs.tabBar()->setFocus(Qt::TabFocusReason);
