@@ -11,7 +11,9 @@ page:
     ("Network Name", "Key 1 byte 1", "Link Quality");
   - the progress bars expose a value, the percentage the page prints beside them;
   - pressing Apply through its accessibility action posts the same command into the block
-    as a mouse click on it (read back from the block and from the simulator's log).
+    as a mouse click on it (read back from the block and from the simulator's log);
+  - pressing Cancel the same way ends the utility with status 0 (in the sanitizer build,
+    after its leak check).
 
 Qt turns its accessibility bridge on only when the session's org.a11y.Status says so
 (IsEnabled or ScreenReaderEnabled), as a screen reader sets it; this test sets IsEnabled on
@@ -175,7 +177,14 @@ class Session:
         wait_for("the simulator", lambda: subprocess.run([self.cardsim, "ctl", "status"], env=env,
                                                          stdout=subprocess.DEVNULL,
                                                          stderr=subprocess.DEVNULL).returncode == 0)
-        self.spawn([self.utility], env, "utility.log")
+        # Under the sanitizer build: libxkbcommon-x11, which the X11 platform of Qt loads,
+        # copies a keymap name with strndup from a buffer that holds no terminator, which
+        # strict_string_checks reports although strndup reads no further than its count.
+        utility_env = dict(env)
+        if "ASAN_OPTIONS" in utility_env:
+            utility_env["ASAN_OPTIONS"] = ":".join(
+                option for option in utility_env["ASAN_OPTIONS"].split(":") if not option.startswith("strict_string_checks"))
+        self.utility_process = self.spawn([self.utility], utility_env, "utility.log")
 
     def block(self):
         with open("/dev/shm" + self.block_name, "rb") as f:
@@ -285,6 +294,20 @@ def run(session, pyatspi):
             check_bars(session, pyatspi, controls)
 
     check_apply(session, pyatspi, tabs, page_of, descendants)
+
+    # Cancel, pressed the same way, ends the utility cleanly (under the sanitizer build, with
+    # its leak check).
+    cancel = next((a for a in descendants(sheet) if a.getRole() == pyatspi.ROLE_PUSH_BUTTON and a.name == "Cancel"), None)
+    if check(cancel is not None, "no Cancel button"):
+        try:
+            press(cancel)
+        except Failure:
+            raise
+        except Exception as error:  # the utility may close the bus before its answer is read
+            print("the press of Cancel went unanswered: %s" % error, flush=True)
+        status = wait_for("the utility to end", lambda: session.utility_process.poll() is not None
+                          and [session.utility_process.returncode])[0]
+        check(status == 0, "the utility ended with status %s" % status)
 
 
 def check_bars(session, pyatspi, controls):
