@@ -24,6 +24,9 @@ run_packages=(
 test_packages=(
   # clang and its runtime for the fuzz targets
   clang libclang-rt-14-dev
+  # the accessibility test: a session bus, the accessibility bus, Debian's AT-SPI bindings for
+  # the system's Python, and real mouse clicks
+  dbus at-spi2-core python3-pyatspi xdotool
 )
 
 case "$profile" in

@@ -1,7 +1,10 @@
 #include "framework/ControlFactory.h"
 
+#include "framework/AccessibleBar.h"
+#include "framework/AccessibleCombo.h"
 #include "framework/DialogUnits.h"
 #include "framework/EditLimit.h"
+#include "framework/FocusStyle.h"
 #include "framework/WndImpl.h"
 
 #include <QComboBox>
@@ -69,7 +72,9 @@ public:
             return QProxyStyle::subControlRect(control, option, part, widget);
         constexpr int frame = 1;
         const QRect r = option->rect;
-        const int button = std::min(pixelMetric(PM_ScrollBarExtent, option, widget), r.width() / 2);
+        // The button grows with the dialog font, as everything else in the dialog does.
+        const int extent = static_cast<int>(pixelMetric(PM_ScrollBarExtent, option, widget) * DialogUnits::DesktopFontScale());
+        const int button = std::min(extent, r.width() / 2);
         const QRect rect = part == SC_ComboBoxArrow
                                ? QRect(r.right() - frame - button + 1, r.top() + frame, button, r.height() - 2 * frame)
                                : QRect(r.left() + frame, r.top() + frame, r.width() - button - 2 * frame, r.height() - 2 * frame);
@@ -114,6 +119,8 @@ QWidget* CreateEdit(const ControlTemplate& ctl, QWidget& parent)
 {
     auto* edit = new QLineEdit(&parent);
     edit->setFrame((ctl.style & StyleNoBorder) == 0);
+    if (ctl.style & StyleNoBorder)
+        FocusStyle::Use(*edit);  // without a border, nothing else would show the focus
     auto* limit = new EditLimit(*edit);
     limit->SetProgramText(ToQString(ctl.text));
     // Typing, pasting, cutting and undoing notify through textEdited, once per change; the
@@ -129,6 +136,7 @@ QWidget* CreateCombo(const ControlTemplate& ctl, QWidget& parent)
 {
     auto* combo = new QComboBox(&parent);
     combo->setStyle(ClassicComboStyle::Instance());
+    AccessibleCombo::Use(*combo);
     // Without a placeholder Qt selects the first entry added to an empty combo.
     combo->setPlaceholderText(QStringLiteral(" "));
     combo->setProperty(kSortedProperty, (ctl.style & StyleSorted) != 0);
@@ -155,6 +163,7 @@ QWidget* CreateButton(const ControlTemplate& ctl, QWidget& parent)
     // A page's button is never a default button: Enter belongs to the sheet's OK.
     button->setAutoDefault(false);
     button->setDefault(false);
+    FocusStyle::Use(*button);
     button->installEventFilter(new EnterClicksFocusedButton(*button));
     QObject::connect(button, &QPushButton::clicked, button, [button] { NotifyOwner(*button, BN_CLICKED); });
     return button;
@@ -167,6 +176,7 @@ QWidget* CreateBar(QWidget& parent)
     bar->setValue(0);
     bar->setTextVisible(false);
     bar->setFocusPolicy(Qt::NoFocus);
+    AccessibleBar::Use(*bar);
     return bar;
 }
 

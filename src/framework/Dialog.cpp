@@ -1,5 +1,6 @@
 #include "framework/Dialog.h"
 
+#include "framework/AccessibleNames.h"
 #include "framework/ComboBox.h"
 #include "framework/ControlFactory.h"
 #include "framework/DataExchange.h"
@@ -11,8 +12,10 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 
 #include <algorithm>
+#include <vector>
 
 namespace fw {
 
@@ -51,6 +54,27 @@ void WidenOverhangingLabels(const std::vector<std::pair<int, QPointer<QWidget>>>
     }
 }
 
+// Gives each control the name a screen reader reads for it, and each label that names a
+// control that control as its buddy, which assistive technology reports as "labelled by".
+void NameControls(const DialogTemplate& tmpl, const std::vector<QWidget*>& widgets)
+{
+    const std::vector<AccessibleName> names = AccessibleNames::ForTemplate(tmpl);
+    for (size_t i = 0; i < names.size() && i < widgets.size(); ++i) {
+        QWidget* control = widgets[i];
+        if (!control || names[i].name.empty())
+            continue;
+        control->setAccessibleName(ToQString(names[i].name));
+        // The edit field of an editable combo box takes the focus, so it carries the name too.
+        if (auto* combo = qobject_cast<QComboBox*>(control); combo && combo->lineEdit())
+            combo->lineEdit()->setAccessibleName(ToQString(names[i].name));
+        if (names[i].label < 0)
+            continue;
+        auto* label = qobject_cast<QLabel*>(widgets[static_cast<size_t>(names[i].label)]);
+        if (label && !label->buddy())
+            label->setBuddy(control);
+    }
+}
+
 } // namespace
 
 void BuildDialogWindow(Dialog& dialog, QWidget* parentWidget)
@@ -77,11 +101,19 @@ void BuildDialogWindow(Dialog& dialog, QWidget* parentWidget)
         window->setFixedSize(client);
     }
 
+    if (page)
+        window->setAccessibleName(ToQString(tmpl.caption));
+
     Wnd::Impl& impl = dialog.impl();
     impl.Adopt(window);
-    for (const ControlTemplate& ctl : tmpl.controls)
-        if (QWidget* control = ControlFactory::Create(ctl, *window, units, dialog))
+    std::vector<QWidget*> widgets;  // one per template control, in template order
+    for (const ControlTemplate& ctl : tmpl.controls) {
+        QWidget* control = ControlFactory::Create(ctl, *window, units, dialog);
+        widgets.push_back(control);
+        if (control)
             impl.controls.emplace_back(ctl.id, control);
+    }
+    NameControls(tmpl, widgets);
     WidenOverhangingLabels(impl.controls);
 }
 

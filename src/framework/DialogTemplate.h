@@ -48,6 +48,9 @@ struct DialogTemplate {
     int16_t pointSize;
     std::span<const ControlTemplate> controls;
     std::span<const ComboEntries> comboEntries;
+    // What one cell of a grid of controls under row headings is called ("byte" for the cells
+    // "Key 1 byte 1" .. "Key 4 byte 5"), for the names assistive technology reads.
+    std::u16string_view cellWord = {};
 };
 
 // One image of an icon: width = height = size pixels, each pixel an index into a palette of

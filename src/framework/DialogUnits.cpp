@@ -3,6 +3,7 @@
 #include "framework/WndImpl.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
 
 #include <algorithm>
 
@@ -14,6 +15,8 @@ namespace {
 constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 constexpr int kAlphabetLength = 52;
 constexpr int kDefaultPointSize = 8;
+// The size of the desktop's font the templates were drawn beside (Qt's own default).
+constexpr double kDesktopPointSize = 9.0;
 
 int MulDiv(int value, int numerator, int denominator)
 {
@@ -29,8 +32,18 @@ QFont DialogUnits::TemplateFont(std::u16string_view face, int pointSize)
 {
     QFont font(face.empty() || face == kSystemFace ? QString::fromLatin1(kSystemFamily) : ToQString(face));
     font.setStyleHint(QFont::SansSerif);
-    font.setPointSize(pointSize > 0 ? pointSize : kDefaultPointSize);
+    font.setPointSizeF((pointSize > 0 ? pointSize : kDefaultPointSize) * DesktopFontScale());
     return font;
+}
+
+double DialogUnits::DesktopFontScale()
+{
+    // The templates were laid out for a desktop whose font has Qt's usual size; a person who
+    // chose larger text gets every dialog font, and with it every dialog unit, as much larger.
+    if (!QGuiApplication::instance())
+        return 1.0;
+    const double desktop = QGuiApplication::font().pointSizeF();
+    return desktop > 0 ? desktop / kDesktopPointSize : 1.0;
 }
 
 DialogUnits DialogUnits::ForFont(const QFont& font)

@@ -13,8 +13,11 @@ namespace fw {
 
 class DialogUnits {
 public:
-    // The font a template names; "System" stands for the framework's dialog font.
+    // The font a template names; "System" stands for the framework's dialog font. Its size
+    // follows the desktop's font: twice the usual desktop size gives twice the point size.
     static QFont TemplateFont(std::u16string_view face, int pointSize);
+    // The desktop's font size against the usual one; 1 without an application.
+    static double DesktopFontScale();
     static DialogUnits ForFont(const QFont& font);
     static DialogUnits ForTemplate(const DialogTemplate& tmpl);
 

@@ -2,13 +2,17 @@
 
 #include "framework/DialogUnits.h"
 #include "framework/DialogWindow.h"
+#include "framework/FocusStyle.h"
 #include "framework/PropertyPage.h"
 #include "framework/WinApp.h"
 #include "framework/WndImpl.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QEvent>
+#include <QKeySequence>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabBar>
 #include <QVBoxLayout>
 
@@ -74,6 +78,71 @@ void ShowPageIn(PropertyPage& page, QWidget& slot)
     }
     if (page.HasWindow())
         page.GetSafeWidget()->show();
+}
+
+// The keyboard order of a classic sheet: the tab strip, the active page's controls in the
+// order of its template, then OK and Cancel. The page's window is created after the buttons,
+// so left to Qt its controls would come last.
+void ChainFocus(QTabWidget& tabs, PropertyPage& page)
+{
+    QWidget* previous = tabs.tabBar();
+    const auto follow = [&previous](QWidget* next) {
+        if (!next || !(next->focusPolicy() & Qt::TabFocus))
+            return;
+        QWidget::setTabOrder(previous, next);
+        previous = next;
+    };
+    for (const auto& [id, control] : page.impl().controls)
+        follow(control);
+    // The button box takes its place, not only its buttons: it passes the focus on to OK, so
+    // left behind the page's controls it would send Tab from Cancel back to OK.
+    if (auto* buttons = tabs.window()->findChild<QDialogButtonBox*>()) {
+        QWidget::setTabOrder(previous, buttons);
+        QWidget::setTabOrder(buttons->button(QDialogButtonBox::Ok), buttons->button(QDialogButtonBox::Cancel));
+    }
+}
+
+// The first control of the shown page that Tab would reach, or null.
+QWidget* FirstControl(QTabWidget& tabs)
+{
+    QWidget* page = tabs.currentWidget();
+    for (QWidget* w = tabs.tabBar()->nextInFocusChain(); w && w != tabs.tabBar(); w = w->nextInFocusChain())
+        if (page && page->isAncestorOf(w) && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus))
+            return w;
+    return nullptr;
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab turn the pages from anywhere in the sheet, OK and Cancel
+// included. The focus, when it was on the page left behind, moves to the first control of
+// the new page, else (a page without one) to the tab strip.
+void TurnPage(QTabWidget& tabs, int step)
+{
+    const int count = tabs.count();
+    if (count < 2)
+        return;
+    QWidget* focus = QApplication::focusWidget();
+    QWidget* leaving = tabs.currentWidget();
+    const bool focusOnPage = focus && leaving && leaving->isAncestorOf(focus);
+    tabs.setCurrentIndex((tabs.currentIndex() + step + count) % count);
+    if (!focusOnPage)
+        return;
+    if (QWidget* first = FirstControl(tabs))
+        first->setFocus(Qt::TabFocusReason);
+    else
+        tabs.tabBar()->setFocus(Qt::TabFocusReason);
+}
+
+void AddPageShortcuts(QWidget& window, QTabWidget& tabs)
+{
+    const std::pair<QKeySequence, int> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1},
+    };
+    for (const auto& [key, step] : keys) {
+        auto* shortcut = new QShortcut(key, &window);
+        QObject::connect(shortcut, &QShortcut::activated, &tabs, [&tabs, step = step] { TurnPage(tabs, step); });
+    }
 }
 
 void SendActivate(PropertyPage& page, uint32_t state, Wnd* other)
@@ -154,6 +223,8 @@ void PropertySheet::ActivatePage(int index)
         SendActivate(*previous, WA_INACTIVE, next);
     sheet.activePage = index;
     ShowPageIn(*next, *sheet.tabs->widget(index));
+    if (next->HasWindow())
+        ChainFocus(*sheet.tabs, *next);
     if (next->HasWindow() && sheet.activePage == index)
         SendActivate(*next, WA_ACTIVE, previous);
 }
@@ -175,16 +246,22 @@ QWidget* PropertySheet::BuildWindow()
     tabs->setUsesScrollButtons(false);
     tabs->setElideMode(Qt::ElideNone);
     tabs->tabBar()->setExpanding(false);
+    FocusStyle::Use(*tabs->tabBar());
     for (PropertyPage* page : pages_) {
         const DialogTemplate& tmpl = page->GetTemplate();
         const QSize size = DialogUnits::ForTemplate(tmpl).ToPixels(tmpl.w, tmpl.h);
-        tabs->addTab(new PageSlot(size, tabs), ToQString(tmpl.caption));
+        auto* slot = new PageSlot(size, tabs);
+        slot->setAccessibleName(ToQString(tmpl.caption));
+        tabs->addTab(slot, ToQString(tmpl.caption));
     }
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, window);
     QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
     QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel);
     ok->setDefault(true);
+    // A focused OK shows a focus cue; OK merely being the default button does not.
+    FocusStyle::Use(*ok);
+    FocusStyle::Use(*cancel);
     for (QPushButton* button : {ok, cancel})
         button->setIcon(QIcon());  // classic sheet buttons carry their caption only
     QObject::connect(buttons, &QDialogButtonBox::accepted, window, [this] { EndDialog(IDOK); });
@@ -195,6 +272,7 @@ QWidget* PropertySheet::BuildWindow()
     layout->addWidget(tabs);
     layout->addWidget(buttons);
 
+    AddPageShortcuts(*window, *tabs);
     impl().Adopt(window);
     impl().tabs = tabs;
     return window;

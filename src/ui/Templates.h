@@ -115,8 +115,9 @@ inline constexpr ComboEntries kEncryptionLists[] = {
     {1010, kWepModeEntries},
     {1013, kDefaultKeyEntries},
 };
+// The grid's edits are the key bytes: a screen reader calls them "Key 1 byte 1" .. "Key 4 byte 5".
 inline constexpr DialogTemplate kEncryptionPage{133, u"Encryption", kPageWidth, kPageHeight, u"System", kPageFontSize,
-                                                kEncryptionControls, kEncryptionLists};
+                                                kEncryptionControls, kEncryptionLists, u"byte"};
 
 // Template 132: "About".
 inline constexpr ControlTemplate kAboutControls[] = {

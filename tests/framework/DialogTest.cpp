@@ -4,11 +4,14 @@
 
 #include "framework/Dialog.h"
 #include "framework/Icon.h"
+#include "framework/WndImpl.h"
 #include "framework/PropertySheet.h"
 #include "framework/WaitCursor.h"
 #include "framework/WinApp.h"
 #include "ui/Templates.h"
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QApplication>
 #include <QComboBox>
 #include <QFontInfo>
@@ -193,6 +196,46 @@ TEST(DialogFont, EveryTemplateTextFitsItsControl)
                 EXPECT_LE(combo->fontMetrics().horizontalAdvance(combo->itemText(i)) + 2, field.width())
                     << combo->itemText(i).toStdString();
         }
+    }
+}
+
+// ---- what assistive technology reads
+
+// A control without text of its own speaks the label before it, mnemonic mark and colon left
+// out; a second one under the same label adds its kind; one with no label before it takes the
+// caption; a bar reads as the percentage of its range, clamped as it is drawn.
+TEST(DialogAccessibility, NamesControlsByTheLabelBeforeThemAndBarsByPercentage)
+{
+    static constexpr fw::ControlTemplate controls[] = {
+        {3000, fw::ControlKind::Edit, u"", 2, 2, 40, 12},
+        {3005, fw::ControlKind::Label, u"&Host name:", 2, 20, 40, 8},
+        {3001, fw::ControlKind::Edit, u"", 50, 20, 60, 12},
+        {3002, fw::ControlKind::Bar, u"Progress1", 2, 34, 100, 8},
+        {3003, fw::ControlKind::Button, u"&Go", 2, 50, 30, 12},
+    };
+    static constexpr fw::DialogTemplate probe{505, u"Probe", 139, 139, u"System", 10, controls, {}};
+    fw::Dialog dialog(probe);
+    ASSERT_TRUE(dialog.Create());
+    const auto spoken = [&](int id) {
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(dialog.impl().FindControl(id));
+        return iface ? iface->text(QAccessible::Name).toStdString() : std::string("(none)");
+    };
+    EXPECT_EQ(spoken(3000), "Probe field");
+    EXPECT_EQ(spoken(3001), "Host name");
+    EXPECT_EQ(spoken(3002), "Host name bar");
+    EXPECT_EQ(spoken(3003), "Go");
+    EXPECT_EQ(qobject_cast<QLabel*>(dialog.impl().FindControl(3005))->buddy(), dialog.impl().FindControl(3001));
+
+    fw::ProgressBar bar;
+    bar.Attach(dialog.impl().FindControl(3002), 3002);
+    bar.SetRange(0, 15);
+    QAccessibleValueInterface* value = QAccessible::queryAccessibleInterface(bar.GetSafeWidget())->valueInterface();
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->minimumValue().toInt(), 0);
+    EXPECT_EQ(value->maximumValue().toInt(), 100);
+    for (const auto& [pos, percent] : {std::pair{0, 0}, {8, 53}, {15, 100}, {16, 100}, {-3, 0}}) {
+        bar.SetPos(pos);
+        EXPECT_EQ(value->currentValue().toInt(), percent) << "position " << pos;
     }
 }
 

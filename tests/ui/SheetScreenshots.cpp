@@ -4,6 +4,13 @@
 //
 //   xvfb-run -a -s "-screen 0 800x600x24" build/tests/ui/sheet_screenshots docs
 //
+// --suffix S names the pictures sheet-status<S>.png and so on (and leaves about.png alone);
+// --large-font gives the desktop a font twice its usual size, as a person who needs large
+// text sets it. A dense screen is Qt's own setting:
+//
+//   xvfb-run -a -s "-screen 0 1600x1200x24" env QT_SCALE_FACTOR=2 build/tests/ui/sheet_screenshots docs --suffix -scale2
+//   xvfb-run -a -s "-screen 0 1600x1200x24" build/tests/ui/sheet_screenshots docs --suffix -large-font --large-font
+//
 // It runs the real start-up on a private registry file holding an example configuration and a
 // private block, served by the simulated card (wlan-cardsim, from $WLAN_CARDSIM, else the one
 // built with it) so that the Status page shows a live link. Nothing of the user's set-up is
@@ -13,7 +20,9 @@
 #include "framework/WinApp.h"
 #include "support/CardsimProcess.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFont>
 #include <QEventLoop>
 #include <QPixmap>
 #include <QString>
@@ -48,6 +57,7 @@ void Wait(int ms)
 }
 
 std::filesystem::path folder;
+std::string suffix;
 bool saved = true;
 
 void TakePictures(fw::PropertySheet& sheet)
@@ -59,9 +69,9 @@ void TakePictures(fw::PropertySheet& sheet)
         // The Status page shows what the service answers at its next ticks.
         Wait(i == 0 ? 1500 : 200);
         const QPixmap picture = window->grab();
-        const std::string file = (folder / (std::string("sheet-") + names[i] + ".png")).string();
+        const std::string file = (folder / (std::string("sheet-") + names[i] + suffix + ".png")).string();
         saved = picture.save(QString::fromStdString(file)) && saved;
-        if (i == 3)
+        if (i == 3 && suffix.empty())
             saved = picture.save(QString::fromStdString((folder / "about.png").string())) && saved;
         std::printf("%s\n", file.c_str());
     }
@@ -73,12 +83,30 @@ void TakePictures(fw::PropertySheet& sheet)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
+    bool largeFont = false;
+    int arg = 1;
+    if (arg < argc)
+        folder = argv[arg++];
+    for (; arg < argc; ++arg) {
+        const std::string option = argv[arg];
+        if (option == "--large-font")
+            largeFont = true;
+        else if (option == "--suffix" && arg + 1 < argc)
+            suffix = argv[++arg];
+        else
+            folder.clear();
+    }
+    if (folder.empty()) {
+        std::fprintf(stderr, "usage: %s <folder> [--suffix S] [--large-font]\n", argv[0]);
         return 2;
     }
-    folder = argv[1];
     std::filesystem::create_directories(folder);
+    if (largeFont) {
+        // The desktop's font, before the application reads it: twice Qt's usual 9 points.
+        QFont font(QStringLiteral("Sans Serif"));
+        font.setPointSize(18);
+        QApplication::setFont(font);
+    }
 
     // A private registry file, block and socket folder, served by the simulator.
     const testenv::CardsimProcess simulator({}, kHarbourRegistry);

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionComboBox>
+#include <QTest>
 #include <QTabBar>
 #include <QTimer>
 #include <QToolButton>
@@ -29,6 +31,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -205,34 +208,62 @@ void ExpectReadable(QWidget* page)
     }
 }
 
-class SheetPageTest : public SheetTest, public ::testing::WithParamInterface<int> {};
+// Each page at the desktop's usual font size, and with a desktop font twice that size, as a
+// person who needs large text sets it: the dialog units follow the font, so the sheet grows.
+class SheetPageTest : public SheetTest, public ::testing::WithParamInterface<std::tuple<int, int>> {};
 
 TEST_P(SheetPageTest, ShowsEveryTextInsideItsControlWithNothingOverlapping)
 {
+    const auto [tab, fontScale] = GetParam();
+    const QFont desktop = QApplication::font();
+    QFont large = desktop;
+    large.setPointSizeF(desktop.pointSizeF() * fontScale);
+    QApplication::setFont(large);
     nSheet sheet(u"Setup", nullptr, 0);
     bool checked = false;
     WhenShown when(
-        [&](fw::PropertySheet& shown) {
-            ASSERT_TRUE(shown.SetActivePage(GetParam()));
+        [&, tab = tab](fw::PropertySheet& shown) {
+            ASSERT_TRUE(shown.SetActivePage(tab));
             QCoreApplication::processEvents();
-            QWidget* page = shown.GetPage(GetParam())->GetSafeWidget();
+            QWidget* page = shown.GetPage(tab)->GetSafeWidget();
             ASSERT_NE(page, nullptr);
             ASSERT_TRUE(page->isVisible());
+            // The page's text is at least as large as the desktop's.
+            EXPECT_GE(page->fontMetrics().height(), QFontMetrics(QApplication::font()).height());
             ExpectReadable(page);
+            // The sheet's own parts: the tab strip, OK and Cancel inside the window, apart.
+            QWidget* window = shown.GetSafeWidget();
+            QTabBar* bar = sheetdriver::FindTabBar(window);
+            const QRect strip(bar->mapTo(window, QPoint()), bar->size());
+            std::vector<QRect> parts{strip};
+            for (const char* caption : {"OK", "Cancel"}) {
+                QAbstractButton* button = sheetdriver::FindButton(window, QString::fromLatin1(caption));
+                ASSERT_NE(button, nullptr);
+                SCOPED_TRACE(caption);
+                EXPECT_LT(button->fontMetrics().horizontalAdvance(button->text()), button->contentsRect().width());
+                parts.emplace_back(button->mapTo(window, QPoint()), button->size());
+            }
+            for (size_t i = 0; i < parts.size(); ++i) {
+                EXPECT_TRUE(window->rect().contains(parts[i]));
+                for (size_t j = i + 1; j < parts.size(); ++j)
+                    EXPECT_FALSE(parts[i].intersects(parts[j]));
+            }
             checked = true;
         },
         CloseBy::Ok);
     sheet.DoModal();
+    QApplication::setFont(desktop);
     EXPECT_TRUE(checked);
 }
 
-std::string TabName(const ::testing::TestParamInfo<int>& info)
+std::string PageCase(const ::testing::TestParamInfo<std::tuple<int, int>>& info)
 {
     static const char* const names[] = {"Status", "Configuration", "Encryption", "About"};
-    return names[info.param];
+    return std::string(names[std::get<0>(info.param)]) + (std::get<1>(info.param) == 2 ? "LargeFont" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(EachTab, SheetPageTest, ::testing::Range(0, 4), TabName);
+INSTANTIATE_TEST_SUITE_P(EachTab, SheetPageTest, ::testing::Combine(::testing::Range(0, 4), ::testing::Values(1, 2)),
+                         PageCase);
 
 class SheetCloseTest : public SheetTest, public ::testing::WithParamInterface<CloseBy> {};
 
@@ -372,3 +403,171 @@ TEST(SheetRuntimeClass, NamesTheSheetAndItsBase)
 }
 
 } // namespace
+
+// The keyboard order of a classic sheet, read by pressing Tab from the tab strip until the
+// focus comes back to it: the active page's controls that take the focus in the order of
+// its template (Apply last), then OK, then Cancel.
+class SheetKeyboardTest : public SheetTest {
+protected:
+    // What the user has focused: the tab strip, a button by its caption, or a page control
+    // by the member the page keeps it in.
+    std::string Focused(nSheet& sheet) const
+    {
+        QWidget* focus = QApplication::focusWidget();
+        if (!focus)
+            return "nothing";
+        if (focus->parentWidget() && qobject_cast<QComboBox*>(focus->parentWidget()))
+            focus = focus->parentWidget();
+        if (qobject_cast<QTabBar*>(focus))
+            return "tabs";
+        if (auto* button = qobject_cast<QPushButton*>(focus))
+            return Narrow(button->text().remove(QLatin1Char('&')));
+        const std::pair<const fw::Control*, std::string> members[] = {
+            {&sheet.Status.linkStateEdit, "link state"},
+            {&sheet.Status.channelEdit, "channel"},
+            {&sheet.Status.txRateEdit, "tx rate"},
+            {&sheet.Status.linkQualityEdit, "link quality"},
+            {&sheet.Status.signalStrengthEdit, "signal strength"},
+            {&sheet.Configuration.ssidEdit, "network name"},
+            {&sheet.Configuration.networkTypeCombo, "network type"},
+            {&sheet.Configuration.txRateCombo, "tx rate"},
+            {&sheet.Configuration.psModeCombo, "ps mode"},
+            {&sheet.Configuration.channelCombo, "channel"},
+            {&sheet.Encryption.wepModeCombo, "wep"},
+            {&sheet.Encryption.passphraseEdit, "passphrase"},
+            {&sheet.Encryption.defaultKeyCombo, "default key"},
+        };
+        for (const auto& [member, name] : members)
+            if (member->GetSafeWidget() == focus)
+                return name;
+        for (size_t i = 0; i < sheet.Encryption.keyEdits.size(); ++i)
+            if (sheet.Encryption.keyEdits[i].GetSafeWidget() == focus)
+                return "key " + std::to_string(i / 5 + 1) + " byte " + std::to_string(i % 5 + 1);
+        return "unknown " + std::string(focus->metaObject()->className());
+    }
+
+    // The focus, Tab after Tab (or Shift+Tab after Shift+Tab), from the tab strip round to it
+    // again (at most 40 presses).
+    std::vector<std::string> TabRound(nSheet& sheet, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        sheetdriver::FindTabBar(sheet.GetSafeWidget())->setFocus(Qt::TabFocusReason);
+        std::vector<std::string> order{Focused(sheet)};
+        for (int i = 0; i < 40; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+            order.push_back(Focused(sheet));
+            if (order.back() == "tabs" || order.back() == "nothing")
+                break;
+        }
+        return order;
+    }
+};
+
+TEST_F(SheetKeyboardTest, TabGoesFromTheTabsThroughThePageInTemplateOrderToOkAndCancel)
+{
+    // 64-bit WEP, so the key grid takes the focus; Peer-to-Peer, so the channel list does.
+    static_cast<WlanSettings&>(theApp) = WlanSettings{};
+    theApp.WepReq = 2;
+    theApp.NetworkType = 0;
+    nSheet sheet(u"Setup", nullptr, 0);
+    std::vector<std::vector<std::string>> rounds;
+    WhenShown when(
+        [&](fw::PropertySheet& shown) {
+            for (int page = 0; page < 4; ++page) {
+                ASSERT_TRUE(shown.SetActivePage(page));
+                QCoreApplication::processEvents();
+                rounds.push_back(TabRound(sheet));
+            }
+        },
+        CloseBy::Ok);
+    sheet.DoModal();
+    using V = std::vector<std::string>;
+    ASSERT_EQ(rounds.size(), 4u);
+    EXPECT_EQ(rounds[0], (V{"tabs", "link state", "channel", "tx rate", "link quality", "signal strength", "OK",
+                            "Cancel", "tabs"}));
+    EXPECT_EQ(rounds[1], (V{"tabs", "network name", "network type", "tx rate", "ps mode", "channel", "Apply", "OK",
+                            "Cancel", "tabs"}));
+    V encryption{"tabs", "wep", "passphrase"};
+    for (int key = 1; key <= 4; ++key)
+        for (int byte = 1; byte <= 5; ++byte)
+            encryption.push_back("key " + std::to_string(key) + " byte " + std::to_string(byte));
+    encryption.insert(encryption.end(), {"default key", "Apply", "OK", "Cancel", "tabs"});
+    EXPECT_EQ(rounds[2], encryption);
+    EXPECT_EQ(rounds[3], (V{"tabs", "OK", "Cancel", "tabs"}));
+}
+
+// Each control that Tab reaches looks different with the focus than without it; OK, the
+// default button either way, included.
+TEST_F(SheetKeyboardTest, EveryControlShowsWhenItHasTheFocus)
+{
+    static_cast<WlanSettings&>(theApp) = WlanSettings{};
+    theApp.WepReq = 2;
+    nSheet sheet(u"Setup", nullptr, 0);
+    int compared = 0;
+    WhenShown when(
+        [&](fw::PropertySheet& shown) {
+            QTabBar* tabs = sheetdriver::FindTabBar(shown.GetSafeWidget());
+            for (int page = 0; page < 4; ++page) {
+                ASSERT_TRUE(shown.SetActivePage(page));
+                std::vector<QWidget*> reached;
+                tabs->setFocus(Qt::TabFocusReason);
+                for (int i = 0; i < 40; ++i) {
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                    if (QApplication::focusWidget() == tabs)
+                        break;
+                    reached.push_back(QApplication::focusWidget());
+                }
+                reached.push_back(tabs);
+                for (QWidget* control : reached) {
+                    SCOPED_TRACE(std::to_string(page) + " " + Focused(sheet));
+                    QWidget* elsewhere = control == tabs ? reached.front() : tabs;
+                    elsewhere->setFocus(Qt::TabFocusReason);
+                    const QImage without = control->grab().toImage();
+                    control->setFocus(Qt::TabFocusReason);
+                    ASSERT_EQ(QApplication::focusWidget(), control);
+                    EXPECT_NE(control->grab().toImage(), without) << "the focus does not show";
+                    ++compared;
+                }
+            }
+        },
+        CloseBy::Ok);
+    sheet.DoModal();
+    EXPECT_EQ(compared, 8 + 9 + 27 + 3);
+}
+
+TEST_F(SheetKeyboardTest, ShiftTabGoesTheSameWayBack)
+{
+    static_cast<WlanSettings&>(theApp) = WlanSettings{};  // Peer-to-Peer: the channel list takes part
+    nSheet sheet(u"Setup", nullptr, 1);
+    std::vector<std::string> round;
+    WhenShown when([&](fw::PropertySheet&) { round = TabRound(sheet, Qt::ShiftModifier); }, CloseBy::Ok);
+    sheet.DoModal();
+    EXPECT_EQ(round, (std::vector<std::string>{"tabs", "Cancel", "OK", "Apply", "channel", "ps mode", "tx rate",
+                                               "network type", "network name", "tabs"}));
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab turn the pages wherever the focus is; a focus on the page left
+// behind moves to the first control of the new page, a focus on OK stays there.
+TEST_F(SheetKeyboardTest, CtrlTabTurnsThePagesFromAnywhereInTheSheet)
+{
+    nSheet sheet(u"Setup", nullptr, 0);
+    std::vector<std::pair<int, std::string>> seen;
+    WhenShown when(
+        [&](fw::PropertySheet& shown) {
+            const auto press = [&](Qt::KeyboardModifiers modifiers) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+                seen.emplace_back(shown.GetActiveIndex(), Focused(sheet));
+            };
+            sheetdriver::FindButton(shown.GetSafeWidget(), QStringLiteral("OK"))->setFocus(Qt::TabFocusReason);
+            press(Qt::ControlModifier);
+            press(Qt::ControlModifier);
+            sheet.Encryption.wepModeCombo.GetSafeWidget()->setFocus(Qt::TabFocusReason);
+            press(Qt::ControlModifier | Qt::ShiftModifier);
+            press(Qt::ControlModifier);
+            press(Qt::ControlModifier);  // About has no control: the tab strip takes the focus
+            press(Qt::ControlModifier);
+        },
+        CloseBy::Ok);
+    sheet.DoModal();
+    EXPECT_EQ(seen, (std::vector<std::pair<int, std::string>>{
+                        {1, "OK"}, {2, "OK"}, {1, "network name"}, {2, "wep"}, {3, "tabs"}, {0, "tabs"}}));
+}
