@@ -24,6 +24,10 @@ run_packages=(
 test_packages=(
   # clang and its runtime for the fuzz targets
   clang libclang-rt-14-dev
+  # the radio lab: a guest in software emulation whose kernel (fetched with apt-get download)
+  # simulates radios, busybox as its first userland, the regulatory database it loads, and
+  # the real supplicant, access point and nl80211 tool the guest runs from this machine
+  qemu-system-x86 busybox-static wireless-regdb wpasupplicant hostapd iw
 )
 
 case "$profile" in
