@@ -4,16 +4,15 @@
 // survives a restart of the service), with a registry file of its own. The lab talks to the
 // block only through the project's ConnectChannel, as the pages do.
 
+#include "ChildProcess.h"
 #include "link/ConnectChannel.h"
 #include "platform/SharedMemory.h"
 
 #include <string>
-#include <sys/types.h>
 
 class LabService {
 public:
     LabService(std::string executable, std::string ctrlDir, std::string logPath);
-    ~LabService();  // stops the service
     LabService(const LabService&) = delete;
     LabService& operator=(const LabService&) = delete;
 
@@ -21,8 +20,7 @@ public:
     // appended to the lab's. Answers whether the process started.
     bool Start(const std::string& domain);
     // SIGTERM, then waits for it; answers its exit status (-1 when it was not running).
-    int Stop();
-    bool Running() const { return pid_ > 0; }
+    int Stop() { return process_.Stop(); }
 
     ConnectChannel Channel() const { return ConnectChannel(block_); }
 
@@ -35,5 +33,5 @@ private:
     platform::SharedMemory memory_;
     platform::MappedView view_;
     ConnectBlock* block_ = nullptr;
-    pid_t pid_ = -1;
+    ChildProcess process_;
 };

@@ -6,8 +6,8 @@
 # is started and left by the driver, since one scenario needs to be alone in its cell.
 #
 # From the kernel command line: radiolab_driver (the driver), radiolab_connectd (the service,
-# may be empty), radiolab_out (a writable folder shared with the host), radiolab_scenarios
-# (comma-separated names, empty for all).
+# may be empty), radiolab_utility (wlan-utility, may be empty), radiolab_out (a writable folder
+# shared with the host), radiolab_scenarios (comma-separated names, empty for all).
 here=$(dirname "$0")
 out=${radiolab_out:-/tmp}
 echo "RADIOLAB-STAGE guest up $(cut -d' ' -f1 /proc/uptime)s"
@@ -39,6 +39,7 @@ echo "RADIOLAB-STAGE access points and supplicant up $(cut -d' ' -f1 /proc/uptim
 [ -x "$radiolab_driver" ] || fail "no scenario driver at '$radiolab_driver'"
 set -- --ctrl-dir /run/wpa_supplicant --hostapd-dir /run/hostapd --out "$out"
 [ -n "$radiolab_connectd" ] && set -- "$@" --connectd "$radiolab_connectd"
+[ -n "$radiolab_utility" ] && set -- "$@" --utility "$radiolab_utility"
 [ -n "$radiolab_scenarios" ] && set -- "$@" --scenarios "$radiolab_scenarios"
 "$radiolab_driver" "$@"
 status=$?

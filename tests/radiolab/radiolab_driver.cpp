@@ -9,13 +9,16 @@
 // Without --connectd only the "supplicant" scenario runs: the supplicant driven directly,
 // which proves the guest's networks.
 
+#include "ChildProcess.h"
 #include "CtrlSocket.h"
 #include "LabService.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -124,12 +127,17 @@ public:
     explicit Scenario(std::string name) : name_(std::move(name)) {}
     bool Check(bool ok, const std::string& what)
     {
-        std::printf("RADIOLAB-CHECK %s %s %s\n", name_.c_str(), ok ? "ok" : "FAILED", what.c_str());
+        std::printf("RADIOLAB-CHECK %s %s %.1fs %s\n", name_.c_str(), ok ? "ok" : "FAILED", Elapsed(), what.c_str());
         if (!ok && failure_.empty())
             failure_ = what;
         return ok;
     }
-    void Note(const std::string& what) { std::printf("RADIOLAB-NOTE %s %s\n", name_.c_str(), what.c_str()); }
+    void Note(const std::string& what)
+    {
+        std::printf("RADIOLAB-NOTE %s %.1fs %s\n", name_.c_str(), Elapsed(), what.c_str());
+    }
+    // Seconds since the scenario began.
+    double Elapsed() const { return std::chrono::duration<double>(Clock::now() - started_).count(); }
     bool Passed() const { return failure_.empty(); }
     const std::string& Failure() const { return failure_; }
     const std::string& Name() const { return name_; }
@@ -137,6 +145,7 @@ public:
 private:
     std::string name_;
     std::string failure_;
+    Clock::time_point started_ = Clock::now();
 };
 
 struct Options {
@@ -144,6 +153,7 @@ struct Options {
     std::string hostapdDir = "/run/hostapd";
     std::string out = "/tmp";
     std::string connectd;
+    std::string utility;
     std::string scenarios;
 };
 
@@ -162,6 +172,7 @@ public:
     }
 
     const std::string& StationAddress() const { return stationAddress_; }
+    const Options& Settings() const { return options_; }
     LabService* Service() { return service_.get(); }
 
     // A fresh connection each time: the supplicant's socket goes away with the interface.
@@ -524,6 +535,83 @@ void SupplicantDirect(Scenario& s, Lab& lab)
     lab.Supplicant("REMOVE_NETWORK all");
 }
 
+// The real utility under Xvfb, used as a person uses it: the Configuration page's name typed
+// and applied, 64-bit WEP picked and the passphrase typed and applied on the Encryption page,
+// then the Status page. Points are in the window's own coordinates; the sheet has a fixed
+// layout.
+class Desktop {
+public:
+    std::string Xdo(const std::string& args) const { return Trim(Shell("DISPLAY=:7 xdotool " + args)); }
+    std::string Window(const std::string& name) const { return Xdo("search --onlyvisible --name '^" + name + "$'"); }
+    size_t VisibleWindows() const
+    {
+        const std::string list = Xdo("search --onlyvisible --name ''");
+        return list.empty() ? 0 : 1 + static_cast<size_t>(std::count(list.begin(), list.end(), '\n'));
+    }
+    void Click(const std::string& window, int x, int y, int times = 1) const
+    {
+        Xdo("mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) + " click --repeat " +
+            std::to_string(times) + " 1");
+    }
+    void Type(const std::string& text) const { Xdo("type --delay 60 '" + text + "'"); }
+};
+
+void RealUtility(Scenario& s, Lab& lab)
+{
+    const Options& options = lab.Settings();
+    if (!s.Check(!options.utility.empty(), "the utility is given (--utility)"))
+        return;
+    const std::string runtime = "/tmp/radiolab-xdg";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    ChildProcess xvfb;
+    xvfb.Start({"/usr/bin/Xvfb", ":7", "-screen", "0", "640x480x24", "-nolisten", "tcp"}, options.out + "/xvfb.log");
+    if (!s.Check(WaitFor([] { return std::filesystem::exists("/tmp/.X11-unix/X7"); }, kJoinLimit), "Xvfb serves :7"))
+        return;
+    setenv("DISPLAY", ":7", 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    ChildProcess utility;
+    utility.Start({options.utility}, options.out + "/utility.log");
+    const Desktop desktop;
+    std::string sheet;
+    if (!s.Check(WaitFor([&] { return !(sheet = desktop.Window("Setup")).empty(); }, 2 * kJoinLimit),
+                 "the utility shows its sheet \"Setup\""))
+        return;
+    sheet = sheet.substr(0, sheet.find('\n'));
+    lab.ForgetAccessPointEvents();
+
+    desktop.Click(sheet, 133, 24);     // the Configuration tab
+    desktop.Click(sheet, 200, 62, 3);  // Network Name, its text selected
+    desktop.Type("Harbour");
+    desktop.Click(sheet, 232, 274);    // Apply
+    // The page stores the name before it posts the command.
+    const char* registry = std::getenv("WLAN_REGISTRY_FILE");
+    s.Check(WaitFor([&] { return Shell(std::string("cat ") + registry).find("Harbour") != std::string::npos; }, kJoinLimit),
+            "Configuration Apply stored the name Harbour");
+
+    desktop.Click(sheet, 236, 25);     // the Encryption tab
+    const size_t windowsBefore = desktop.VisibleWindows();
+    desktop.Click(sheet, 220, 62);     // Encryption(WEP): its list opens
+    // Its list is a window of its own, without a name to search for.
+    s.Check(WaitFor([&] { return desktop.VisibleWindows() > windowsBefore; }, kJoinLimit), "the WEP list opened");
+    desktop.Click(sheet, 184, 86);     // "64 Bit"
+    desktop.Click(sheet, 200, 90);     // Passphrase
+    desktop.Type("harbour");
+    desktop.Click(sheet, 236, 274);    // Apply
+    desktop.Click(sheet, 43, 25);      // the Status tab
+
+    CheckAccessPointJoined(s, lab, kHarbour);
+    WaitBlockLink(s, lab, kHarbour);
+    CheckSupplicantJoined(s, lab, kHarbour, "WEP-40");
+    // The Status page shows the block every half second: let it draw the link twice.
+    std::this_thread::sleep_for(1500ms);
+    const std::string picture = options.out + "/real-link.png";
+    Shell("import -display :7 -window root " + picture);
+    s.Check(std::filesystem::exists(picture), "screenshot " + picture);
+    utility.Stop();
+    xvfb.Stop();
+}
+
 struct Entry {
     const char* name;
     void (*run)(Scenario&, Lab&);
@@ -535,6 +623,7 @@ const Entry kScenarios[] = {
     {"wrong_key", WrongKey, true},
     {"peer", PeerToPeer, true},
     {"power_rate", PowerSaveAndRates, true},
+    {"utility", RealUtility, true},
     {"card", CardOutAndIn, true},
     {"domains", Domains, true},
 };
@@ -561,6 +650,8 @@ int main(int argc, char** argv)
             options.out = value;
         else if (flag == "--connectd")
             options.connectd = value;
+        else if (flag == "--utility")
+            options.utility = value;
         else if (flag == "--scenarios")
             options.scenarios = value;
         else {
@@ -581,13 +672,11 @@ int main(int argc, char** argv)
         if (!wanted)
             continue;
         Scenario scenario(entry.name);
-        const auto started = Clock::now();
         if (entry.needsService && !lab.Service())
             scenario.Check(false, "needs wlan-connectd (--connectd)");
         else
             entry.run(scenario, lab);
-        const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-        std::printf("RADIOLAB %s %s %.1fs%s%s\n", entry.name, scenario.Passed() ? "PASS" : "FAIL", seconds,
+        std::printf("RADIOLAB %s %s %.1fs%s%s\n", entry.name, scenario.Passed() ? "PASS" : "FAIL", scenario.Elapsed(),
                     scenario.Passed() ? "" : " ", scenario.Failure().c_str());
         allPassed = allPassed && scenario.Passed();
     }
