@@ -28,6 +28,8 @@ test_packages=(
   # simulates radios, busybox as its first userland, the regulatory database it loads, and
   # the real supplicant, access point and nl80211 tool the guest runs from this machine
   qemu-system-x86 busybox-static wireless-regdb wpasupplicant hostapd iw
+  # the radio lab's person at the keyboard: clicks and typing into the real utility
+  xdotool
 )
 
 case "$profile" in
