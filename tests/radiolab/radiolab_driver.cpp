@@ -70,11 +70,11 @@ constexpr uint8_t kWepOff = 0;
 constexpr uint8_t kWep64 = 2;
 constexpr uint8_t kWep128 = 6;
 
-std::string Trim(std::string text)
+std::string Trim(const std::string& text)
 {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\r'))
-        text.pop_back();
-    return text;
+    const char* blank = " \t\r\n";
+    const size_t first = text.find_first_not_of(blank);
+    return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(blank) - first + 1);
 }
 
 std::string BssidText(const Bssid& bssid)
@@ -272,24 +272,38 @@ bool WaitBlockLink(Scenario& s, Lab& lab, const Network& network)
     return s.Check(linked, detail);
 }
 
-// The access point's side: it saw the station associate, and holds it authorized.
+// The access point's side: it saw the station associate since the events were last
+// forgotten, and holds it authorized (the service may rebuild its network once per command,
+// so the state is waited for, not read once).
 bool CheckAccessPointJoined(Scenario& s, Lab& lab, const Network& network)
 {
     CtrlSocket* ap = lab.AccessPoint(network.apInterface);
     const bool connected =
         ap && ap->WaitForEvent("AP-STA-CONNECTED " + lab.StationAddress(), kJoinLimit).has_value();
     s.Check(connected, std::string("hostapd ") + network.name + ": AP-STA-CONNECTED " + lab.StationAddress());
-    const std::string sta = ap ? ap->Request("STA " + lab.StationAddress()) : "";
-    return s.Check(sta.find("[AUTHORIZED]") != std::string::npos,
-                   std::string("hostapd ") + network.name + ": station authorized (" + CtrlSocket::Field(sta, "flags") + ")");
+    std::string flags;
+    const bool authorized = ap && WaitFor(
+                                      [&] {
+                                          flags = CtrlSocket::Field(ap->Request("STA " + lab.StationAddress()), "flags");
+                                          return flags.find("[AUTHORIZED]") != std::string::npos;
+                                      },
+                                      kJoinLimit);
+    return s.Check(authorized, std::string("hostapd ") + network.name + ": station authorized (" + flags + ")");
 }
 
 void CheckSupplicantJoined(Scenario& s, Lab& lab, const Network& network, const std::string& cipher)
 {
-    const std::string status = lab.Supplicant("STATUS");
-    s.Check(CtrlSocket::Field(status, "wpa_state") == "COMPLETED" && CtrlSocket::Field(status, "ssid") == network.name &&
-                CtrlSocket::Field(status, "bssid") == BssidText(network.bssid),
-            "supplicant: COMPLETED with " + CtrlSocket::Field(status, "ssid") + " " + CtrlSocket::Field(status, "bssid"));
+    std::string status;
+    const bool joined = WaitFor(
+        [&] {
+            status = lab.Supplicant("STATUS");
+            return CtrlSocket::Field(status, "wpa_state") == "COMPLETED" &&
+                   CtrlSocket::Field(status, "ssid") == network.name &&
+                   CtrlSocket::Field(status, "bssid") == BssidText(network.bssid);
+        },
+        kJoinLimit);
+    s.Check(joined, "supplicant: COMPLETED with " + CtrlSocket::Field(status, "ssid") + " " +
+                        CtrlSocket::Field(status, "bssid"));
     s.Check(CtrlSocket::Field(status, "pairwise_cipher") == cipher,
             "supplicant: pairwise cipher " + CtrlSocket::Field(status, "pairwise_cipher") + " (want " + cipher + ")");
 }
@@ -313,9 +327,11 @@ void JoinAccessPoints(Scenario& s, Lab& lab)
         CheckAccessPointJoined(s, lab, kHarbour);
         WaitBlockLink(s, lab, kHarbour);
         CheckSupplicantJoined(s, lab, kHarbour, "WEP-40");
-        const std::string id = lab.NetworkId();
-        s.Check(lab.Supplicant("GET_NETWORK " + id + " wep_tx_keyidx") == std::to_string(key - 1),
-                "supplicant: transmit key index " + std::to_string(key - 1));
+        std::string index;
+        const bool keyed = WaitFor(
+            [&] { return (index = lab.Supplicant("GET_NETWORK " + lab.NetworkId() + " wep_tx_keyidx")) == std::to_string(key - 1); },
+            kJoinLimit);
+        s.Check(keyed, "supplicant: transmit key index " + index + " (want " + std::to_string(key - 1) + ")");
     }
 
     lab.ForgetAccessPointEvents();
@@ -335,8 +351,15 @@ void WrongKey(Scenario& s, Lab& lab)
     lab.ForgetAccessPointEvents();
     if (!Apply(s, lab, Config(kAccessPoint, u"Harbour"), kWep64, 1, wrong))
         return;
-    const std::string id = lab.NetworkId();
-    const std::string auth = lab.Supplicant("GET_NETWORK " + id + " auth_alg");
+    // The service rebuilds its network: wait until it stands again.
+    std::string auth;
+    WaitFor(
+        [&] {
+            const std::string id = lab.NetworkId();
+            auth = id.empty() ? "" : lab.Supplicant("GET_NETWORK " + id + " auth_alg");
+            return !auth.empty() && auth != "FAIL";
+        },
+        kJoinLimit);
     s.Note("the service chose authentication '" + auth + "'");
     const ConnectChannel channel = lab.Service()->Channel();
     if (auth == "SHARED") {
@@ -353,7 +376,7 @@ void WrongKey(Scenario& s, Lab& lab)
         s.Check(!connected, "hostapd Harbour: no AP-STA-CONNECTED");
         s.Check(ap && ap->Request("STA " + lab.StationAddress()).find("[AUTHORIZED]") == std::string::npos,
                 "hostapd Harbour: the station is not authorized");
-    } else {
+    } else if (s.Check(auth.find("OPEN") != std::string::npos, "the network's authentication is known: " + auth)) {
         // Open-system authentication does not prove the key: the station associates, and only
         // its frames are undecryptable.
         CheckAccessPointJoined(s, lab, kHarbour);
@@ -391,6 +414,20 @@ void PeerToPeer(Scenario& s, Lab& lab)
     const std::string joined = Shell("iw dev wlan4 set type ibss && ip link set wlan4 up && "
                                      "iw dev wlan4 ibss join Workbench 2422 fixed-freq 02:57:42:00:00:03 && echo started");
     s.Check(joined.find("started") != std::string::npos, "peer cell Workbench started on wlan4: " + Trim(joined));
+    // The station comes into the cell's range: its scan list holds the cell before the page
+    // applies, as it would for a card that has been listening, so the station joins the cell
+    // instead of starting one of its own.
+    const std::string peerBss = "BSS " + BssidText(kWorkbench.bssid);
+    s.Check(WaitFor(
+                [&] {
+                    if (CtrlSocket::Field(lab.Supplicant(peerBss), "ssid") == kWorkbench.name)
+                        return true;
+                    lab.Supplicant("SCAN");
+                    std::this_thread::sleep_for(500ms);
+                    return false;
+                },
+                kJoinLimit),
+            "supplicant: the peer's cell is in the scan list");
     if (!Apply(s, lab, Config(kPeerToPeer, u"Workbench", kWorkbench.channel), kWepOff, 1, {}))
         return;
     WaitBlockLink(s, lab, kWorkbench);
@@ -434,22 +471,24 @@ void PowerSaveAndRates(Scenario& s, Lab& lab)
         const std::string ps = Trim(Shell("iw dev wlan0 get power_save"));
         s.Check(ps == c.powerSave, "nl80211: '" + ps + "' (want '" + c.powerSave + "')");
         std::string bitrate;
-        s.Check(WaitFor([&] { return (bitrate = StationTxBitrate()).rfind(c.bitrate, 0) == 0; }, kJoinLimit),
-                "nl80211 station: tx bitrate " + bitrate + " (want " + c.bitrate + ")");
+        const bool pinned = WaitFor([&] { return (bitrate = StationTxBitrate()).rfind(c.bitrate, 0) == 0; }, kJoinLimit);
+        s.Check(pinned, "nl80211 station: tx bitrate " + bitrate + " (want " + c.bitrate + ")");
         CtrlSocket* ap = lab.AccessPoint(kCafeNet.apInterface);
         std::string rateInfo;
-        s.Check(WaitFor(
-                    [&] {
-                        rateInfo = ap ? CtrlSocket::Field(ap->Request("STA " + lab.StationAddress()), "rx_rate_info") : "";
-                        return rateInfo == c.rateInfo;
-                    },
-                    kJoinLimit),
-                "hostapd CafeNet: receives from the station at " + rateInfo + "00 kbit/s (want " + c.rateInfo + "00)");
+        const bool received = WaitFor(
+            [&] {
+                rateInfo = ap ? CtrlSocket::Field(ap->Request("STA " + lab.StationAddress()), "rx_rate_info") : "";
+                return rateInfo == c.rateInfo;
+            },
+            kJoinLimit);
+        s.Check(received, "hostapd CafeNet: receives from the station at " + rateInfo + "00 kbit/s (want " +
+                              c.rateInfo + "00)");
         const ConnectChannel channel = lab.Service()->Channel();
-        s.Check(WaitFor([&] { return channel.Poll(STAT_LINK_INFO) && channel.ReadU16(block::kLinkRate) == c.rateCode; },
-                        kJoinLimit),
-                "block: rate code " + std::to_string(channel.ReadU16(block::kLinkRate)) + " (want " +
-                    std::to_string(c.rateCode) + ")");
+        const bool coded =
+            WaitFor([&] { return channel.Poll(STAT_LINK_INFO) && channel.ReadU16(block::kLinkRate) == c.rateCode; },
+                    kJoinLimit);
+        s.Check(coded, "block: rate code " + std::to_string(channel.ReadU16(block::kLinkRate)) + " (want " +
+                           std::to_string(c.rateCode) + ")");
     }
 }
 
@@ -490,10 +529,14 @@ void Domains(Scenario& s, Lab& lab)
     for (const Domain d : {Domain{"fcc", "US", 0x07FF, "1 2 3 4 5 6 7 8 9 10 11"},
                            Domain{"etsi", "DE", 0x1FFF, "1 2 3 4 5 6 7 8 9 10 11 12 13"},
                            Domain{"japan", "JP", 0x3FFF, "1 2 3 4 5 6 7 8 9 10 11 12 13 14"}}) {
+        ConnectChannel channel = lab.Service()->Channel();
+        channel.Withdraw();
         lab.Service()->Stop();
         if (!s.Check(lab.Service()->Start(d.option), std::string("wlan-connectd --domain ") + d.option + " started"))
             return;
-        ConnectChannel channel = lab.Service()->Channel();
+        // The block still shows the last service's answer until the new one starts with its
+        // "card in" second; the Configuration page asks after that.
+        s.Check(WaitFor([&] { return channel.Poll(STAT_CARD_IN); }, kJoinLimit), "block: STAT_CARD_IN at start");
         channel.PostChannelList();
         const bool listed = WaitFor([&] { return channel.Poll(STAT_CHANNEL_LIST); }, kJoinLimit);
         char detail[96];
