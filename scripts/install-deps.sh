@@ -27,6 +27,10 @@ test_packages=(
   # the accessibility test: a session bus, the accessibility bus, Debian's AT-SPI bindings for
   # the system's Python, and real mouse clicks
   dbus at-spi2-core python3-pyatspi xdotool
+  # the radio lab: a guest in software emulation whose kernel (fetched with apt-get download)
+  # simulates radios, busybox as its first userland, the regulatory database it loads, and
+  # the real supplicant, access point and nl80211 tool the guest runs from this machine
+  qemu-system-x86 busybox-static wireless-regdb wpasupplicant hostapd iw
 )
 
 case "$profile" in

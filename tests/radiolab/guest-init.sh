@@ -1,0 +1,47 @@
+#!/bin/busybox sh
+# The radio lab guest's first process. It loads the 802.11 stack with simulated radios, mounts
+# the host's root read-only over 9p (tag "hostroot") and the lab's output folder writable (tag
+# "labout"), and runs the lab script from the host's tree inside that root, so the guest runs
+# the very programs installed and built on the host. The kernel passes these from its command
+# line: radiolab_script (the script to run), radiolab_out (the output folder's host path),
+# radiolab_radios (how many radios, default 5), and whatever else radiolab_* the script reads. The console is the lab's report; the last
+# line is RADIOLAB-GUEST-END, then the guest powers off.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+
+finish() {
+  echo "RADIOLAB-GUEST-END $1"
+  sync
+  poweroff -f
+}
+
+while read -r module; do
+  params=
+  [ "$module" = mac80211_hwsim ] && params="radios=${radiolab_radios:-5}"
+  insmod "/modules/$module.ko" $params || finish "insmod $module failed"
+done < /modules/order
+
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose hostroot /host \
+  || finish "the host's root is not shared (9p tag hostroot)"
+if [ -n "$radiolab_out" ]; then
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 labout "/host$radiolab_out" \
+    || finish "the output folder is not shared (9p tag labout)"
+fi
+mount -t proc proc /host/proc
+mount -t sysfs sys /host/sys
+mount -t debugfs debugfs /host/sys/kernel/debug 2>/dev/null
+mount -t devtmpfs dev /host/dev
+mkdir -p /host/dev/shm /host/dev/pts
+mount -t tmpfs shm /host/dev/shm
+mount -t devpts devpts /host/dev/pts
+mount -t tmpfs tmp /host/tmp
+mount -t tmpfs run /host/run
+ip link set lo up 2>/dev/null
+
+[ -n "$radiolab_script" ] || finish "no radiolab_script on the kernel command line"
+# The kernel's leftover parameters (radiolab_*) are in the environment and pass on.
+PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp TMPDIR=/tmp chroot /host /bin/sh "$radiolab_script" 2>&1
+finish "status $?"
