@@ -115,12 +115,27 @@ QWidget* CreateLabel(const ControlTemplate& ctl, QWidget& parent, const DialogUn
     return label;
 }
 
+// A borderless edit shows its text as a label beside it does: on the dialog's background,
+// from its top line (a line edit centres its text in its box and fills it with the text
+// background, which set the text lower than its label's, on a white patch).
+void LookLikeALabel(QLineEdit& edit)
+{
+    edit.setFrame(false);
+    QPalette palette = edit.palette();
+    palette.setColor(QPalette::Base, Qt::transparent);
+    edit.setPalette(palette);
+    edit.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The line edit keeps one pixel above its text even without a frame; a label keeps none.
+    edit.setTextMargins(0, -1, 0, 0);
+}
+
 QWidget* CreateEdit(const ControlTemplate& ctl, QWidget& parent)
 {
     auto* edit = new QLineEdit(&parent);
-    edit->setFrame((ctl.style & StyleNoBorder) == 0);
-    if (ctl.style & StyleNoBorder)
+    if (ctl.style & StyleNoBorder) {
+        LookLikeALabel(*edit);
         FocusStyle::Use(*edit);  // without a border, nothing else would show the focus
+    }
     auto* limit = new EditLimit(*edit);
     limit->SetProgramText(ToQString(ctl.text));
     // Typing, pasting, cutting and undoing notify through textEdited, once per change; the

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -234,6 +235,36 @@ TEST_F(ControlsTest, UnlimitedEditTakesLongProgramText)
 }
 
 // 6. A position outside the range shows clamped and reads back as set.
+// The first and last rows of `image` that hold a pixel other than its top-right corner's.
+std::pair<int, int> InkRows(const QImage& image)
+{
+    const QRgb background = image.pixel(image.width() - 1, 0);
+    int first = -1, last = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != background) {
+                first = first < 0 ? y : first;
+                last = y;
+                break;
+            }
+    return {first, last};
+}
+
+// A borderless edit (the Status page's percentages) looks like the label beside it: the
+// dialog's own background, and its text on the rows a label's text takes.
+TEST_F(ControlsTest, ABorderlessEditIsDrawnLikeALabel)
+{
+    page.label.SetWindowText(u"- 40%");
+    page.editB.SetWindowText(u"- 40%");
+    const QImage label = page.label.GetSafeWidget()->grab().toImage();
+    const QImage edit = page.editB.GetSafeWidget()->grab().toImage();
+    EXPECT_EQ(edit.pixel(edit.width() - 1, 0), label.pixel(label.width() - 1, 0)) << "background";
+    EXPECT_EQ(edit.pixel(edit.width() - 1, edit.height() - 1), label.pixel(label.width() - 1, 0)) << "background";
+    const auto [labelTop, labelBottom] = InkRows(label);
+    ASSERT_GE(labelTop, 0);
+    EXPECT_EQ(InkRows(edit), std::make_pair(labelTop, labelBottom)) << "text rows";
+}
+
 TEST_F(ControlsTest, ProgressBarShowsOutOfRangePositionsClamped)
 {
     auto* bar = qobject_cast<QProgressBar*>(page.bar.GetSafeWidget());

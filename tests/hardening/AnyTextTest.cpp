@@ -163,7 +163,7 @@ TEST_F(AnyTextTest, TheRegistryFileCarriesAnyUtf16StringExactly)
     EXPECT_EQ(Stored(u"TxRate"), std::string("\x0f\0\0\0", 4));
 }
 
-TEST_F(AnyTextTest, ANameOfTenThousandAwkwardCharactersIsSavedWholeAndSentWithCountZero)
+TEST_F(AnyTextTest, ANameOfTenThousandAwkwardCharactersIsRefusedPastedAndSavedWholeWhenStored)
 {
     std::mt19937 random(7);
     const std::u16string name = RandomText(random, 10000);
@@ -171,8 +171,12 @@ TEST_F(AnyTextTest, ANameOfTenThousandAwkwardCharactersIsSavedWholeAndSentWithCo
     ASSERT_TRUE(page.Create());
     std::memset(block_.payload, 0xEE, sizeof block_.payload);
 
-    // Typed: the edit takes all of it (its typing limit is well above this).
+    // Pasted: refused whole, as the block could not carry it.
+    page.ssidEdit.SetWindowText(u"");
     Paste(page.ssidEdit, name);
+    ASSERT_EQ(page.ssidEdit.GetWindowText(), u"");
+    // Stored (as a name loaded from the registry is shown): kept whole.
+    page.ssidEdit.SetWindowText(name);
     ASSERT_EQ(page.ssidEdit.GetWindowText(), name);
     page.SendMessage(fw::WM_COMMAND, fw::MakeWParam(1009, fw::BN_CLICKED));
 
