@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace cardsim {
 namespace {
 
@@ -101,7 +103,14 @@ TEST(EnvironmentFile, LoadNamesTheFile)
 {
     testenv::TempDir folder;
     const auto missing = EnvironmentFile::Load(folder / "none.json");
-    EXPECT_THAT(missing.error, HasSubstr("none.json: cannot be read"));
+    EXPECT_THAT(missing.error, HasSubstr("none.json: No such file or directory"));
+    // What is not a regular file is refused by its type, with the system's reason where
+    // there is one: nothing is read from it and nothing waits for a writer.
+    EXPECT_THAT(EnvironmentFile::Load(folder.path()).error, HasSubstr(": Is a directory"));
+    EXPECT_THAT(EnvironmentFile::Load("/proc/self/mem").error, HasSubstr("/proc/self/mem: Input/output error"));
+    ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);
+    EXPECT_THAT(EnvironmentFile::Load(folder / "fifo").error, HasSubstr("fifo: not a regular file"));
+    EXPECT_THAT(EnvironmentFile::Load("/dev/zero").error, HasSubstr("/dev/zero: not a regular file"));
     testenv::WriteFile(folder / "bad.json", "{ \"networks\": [ ] ");
     const auto bad = EnvironmentFile::Load(folder / "bad.json");
     EXPECT_THAT(bad.error, HasSubstr("bad.json: line 1"));

@@ -5,11 +5,17 @@
 #include "link/ConnectBlock.h"
 #include "platform/SharedMemory.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <optional>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace cardsim {
 
@@ -41,6 +47,19 @@ private:
     platform::MappedView view_;
 };
 
+// Every process that has the block open holds a shared lock on it (the README's lock rule).
+// A block that does not exist, or whose exclusive lock is free, is held by nobody: no service
+// answers it, and its bytes are at best a leftover.
+bool SomeoneHolds(const std::string& name)
+{
+    const int fd = shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);  // closing drops the lock, if we had it
+    return held;
+}
+
 std::string Clock()
 {
     timespec now{};
@@ -57,6 +76,13 @@ std::string Clock()
 
 ExitCode BlockMonitor::Dump()
 {
+    if (const std::string name = platform::DefaultBlockName(); !SomeoneHolds(name)) {
+        std::fprintf(stderr,
+                     "wlan-cardsim: nobody serves the block %s (no process has it open); is wlan-cardsim "
+                     "running for this block (WLAN_CONNECT_BLOCK)?\n",
+                     name.c_str());
+        return ExitCode::NoSimulator;
+    }
     const OpenBlock block;
     if (!block.Usable()) {
         std::fprintf(stderr, "wlan-cardsim: the block %s cannot be mapped\n", block.Name().c_str());

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 
 namespace cardsim {
 
@@ -54,16 +56,25 @@ std::string CommandDecoder::PsModeName(unsigned psMode)
 
 std::string CommandDecoder::EscapedName(std::string_view name)
 {
+    // A character the locale can show is printed as itself; control characters, quotes,
+    // backslashes and bytes the locale's code page cannot read are escaped as \xNN.
     std::string text;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\') {
-            text += c;
-        } else {
-            char escape[5];
-            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-            text += escape;
+    std::mbstate_t state{};
+    for (size_t at = 0; at < name.size();) {
+        const auto byte = static_cast<unsigned char>(name[at]);
+        wchar_t wide = 0;
+        const size_t length = byte < 0x80 ? 1 : std::mbrtowc(&wide, name.data() + at, name.size() - at, &state);
+        if (byte < 0x80 ? byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\'
+                        : length != 0 && length <= name.size() - at && std::iswprint(static_cast<wint_t>(wide))) {
+            text.append(name.substr(at, length));
+            at += length;
+            continue;
         }
+        state = {};
+        char escape[5];
+        std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+        text += escape;
+        ++at;
     }
     return text;
 }

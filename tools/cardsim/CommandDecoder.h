@@ -34,7 +34,7 @@ public:
     static std::string NetworkTypeName(unsigned networkType);
     static std::string RateSetName(unsigned rateSet);
     static std::string PsModeName(unsigned psMode);
-    // Printable ASCII as it is, anything else as \xNN.
+    // Printable text as it is where the locale can show it (see setlocale), anything else as \xNN.
     static std::string EscapedName(std::string_view name);
 };
 

@@ -17,6 +17,8 @@ public:
     static std::optional<ControlReply> Send(const std::filesystem::path& path,
                                             const std::vector<std::string>& words, std::string& error);
 
+    // How long a simulator may take to accept the connection, and then to answer.
+    static constexpr std::chrono::milliseconds kConnectDeadline{2000};
     static constexpr std::chrono::milliseconds kReplyDeadline{5000};
 };
 

@@ -28,6 +28,15 @@ std::string RateText(uint16_t rate)
 
 } // namespace
 
+std::string ChannelWarning(const Network& network, const RegulatoryDomain& domain)
+{
+    if (domain.Allows(network.channel))
+        return {};
+    return "\"" + CommandDecoder::EscapedName(network.name) + "\" is on channel " +
+           std::to_string(network.channel) + ", which the " + std::string(domain.Name()) +
+           " domain does not allow: the card will never join it";
+}
+
 ControlCommands::ControlCommands(RadioEnvironment& environment, Station& station,
                                  const BlockService& service, Random& random, Log& log)
     : environment_(environment), station_(station), service_(service), random_(random), log_(log)
@@ -60,41 +69,51 @@ ControlReply ControlCommands::Card(const std::vector<std::string>& words, Millis
 
 ControlReply ControlCommands::Signal(const std::vector<std::string>& words)
 {
+    const bool release = words.size() >= 2 && words[1] == "auto";
     int level = -1;
-    if (words.size() >= 2) {
+    if (words.size() >= 2 && !release) {
         const std::string& text = words[1];
         const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), level);
         if (failure != std::errc{} || end != text.data() + text.size())
             level = -1;
     }
-    if (words.size() < 2 || words.size() > 3 || level < 0 || level > kLevelMax)
-        return {false, "usage: signal N [NAME|BSSID], N from 0 to 15"};
-    size_t changed = 0;
+    if (words.size() < 2 || words.size() > 3 || (!release && (level < 0 || level > kLevelMax)))
+        return {false, "usage: signal N|auto [NAME|BSSID], N from 0 to 15"};
+    std::string target;
     if (words.size() == 3) {
-        changed = environment_.PinSignal(words[2], level);
+        target = words[2];
     } else {
         const LinkInfo link = station_.Link(environment_);
         if (!link.associated || environment_.Find(link.bssid) == nullptr)
-            return {false, "no network joined: name one (signal N NAME|BSSID)"};
-        changed = environment_.PinSignal(link.bssid, level);
+            return {false, "no network joined: name one (signal N|auto NAME|BSSID)"};
+        target = FormatBssid(link.bssid);
     }
+    const size_t changed = release ? environment_.ReleaseSignal(target) : environment_.PinSignal(target, level);
     if (changed == 0)
-        return {false, "no network \"" + CommandDecoder::EscapedName(words[2]) + "\""};
-    log_.Info("signal fixed at " + std::to_string(level) + " for " + std::to_string(changed) + " network(s)");
-    return {true, "signal " + std::to_string(level) + "\n"};
+        return {false, "no network \"" + CommandDecoder::EscapedName(target) + "\""};
+    const std::string what = release ? "auto" : std::to_string(level);
+    log_.Info("signal " + std::string(release ? "released" : "fixed at " + what) + " for " +
+              std::to_string(changed) + " network(s)");
+    return {true, "signal " + what + "\n"};
 }
 
 ControlReply ControlCommands::AccessPoint(const std::vector<std::string>& words)
 {
     if (words.size() == 3 && words[1] == "add") {
+        if (environment_.Networks().size() >= kMaxNetworks)
+            return {false, "the environment holds " + std::to_string(kMaxNetworks) +
+                               " networks already: remove one first"};
         auto parsed = EnvironmentFile::ParseNetwork(words[2]);
         if (!parsed.network)
             return {false, parsed.error};
         const std::string description = Describe(*parsed.network);
+        const std::string warning = ChannelWarning(*parsed.network, station_.Domain());
         if (std::string error = environment_.Add(std::move(*parsed.network)); !error.empty())
             return {false, error};
         log_.Info("added " + description);
-        return {true, "added " + description + "\n"};
+        if (!warning.empty())
+            log_.Warn(warning);
+        return {true, "added " + description + "\n" + (warning.empty() ? "" : "warning: " + warning + "\n")};
     }
     if (words.size() == 3 && words[1] == "remove") {
         const size_t removed = environment_.Remove(words[2]);

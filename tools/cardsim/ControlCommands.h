@@ -2,6 +2,7 @@
 // What `wlan-cardsim ctl ...` can ask of a running simulator:
 //   card out | card in
 //   signal N [NAME|BSSID]      fix a signal at N (0..15): the joined network's, or the named one's
+//   signal auto [NAME|BSSID]   let it wander again from where it is
 //   ap add JSON                add a network, given as in the --environment file
 //   ap remove NAME|BSSID
 //   status
@@ -17,6 +18,10 @@
 
 namespace cardsim {
 
+// A warning when the domain forbids the network's channel, else empty. Such a network is kept
+// (an environment may well describe a neighbour abroad), but the card never joins it.
+std::string ChannelWarning(const Network& network, const RegulatoryDomain& domain);
+
 class ControlCommands {
 public:
     ControlCommands(RadioEnvironment& environment, Station& station, const BlockService& service,
@@ -25,7 +30,9 @@ public:
     ControlReply Execute(const std::vector<std::string>& words, Millis now);
 
     static constexpr const char* kUsage =
-        "card in|out; signal N [NAME|BSSID]; ap add JSON; ap remove NAME|BSSID; status";
+        "card in|out; signal N|auto [NAME|BSSID]; ap add JSON; ap remove NAME|BSSID; status";
+    // More networks than any air holds; a runaway script stops here.
+    static constexpr size_t kMaxNetworks = 256;
 
 private:
     ControlReply Card(const std::vector<std::string>& words, Millis now);

@@ -62,38 +62,6 @@ bool SomeoneAnswers(const std::filesystem::path& path)
     return answers;
 }
 
-bool WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadline)
-{
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd entry{fd, events, 0};
-        const int ready = poll(&entry, 1, static_cast<int>(left.count()));
-        if (ready > 0)
-            return true;
-        if (ready < 0 && errno != EINTR)
-            return false;
-    }
-}
-
-bool WriteAll(int fd, std::string_view text, std::chrono::steady_clock::time_point deadline)
-{
-    while (!text.empty()) {
-        const ssize_t written = send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-        if (written > 0) {
-            text.remove_prefix(static_cast<size_t>(written));
-        } else if (written < 0 && (errno == EAGAIN || errno == EINTR)) {
-            if (!WaitFor(fd, POLLOUT, deadline))
-                return false;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::optional<std::vector<std::string>> ParseRequest(const std::string& line)
 {
     const auto request = nlohmann::json::parse(line, nullptr, false);
@@ -113,7 +81,10 @@ std::optional<std::vector<std::string>> ParseRequest(const std::string& line)
 std::optional<std::filesystem::path> ControlSocket::PathFor(std::string_view blockName, std::string& error)
 {
     std::filesystem::path folder;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
+    // A runtime folder that others may enter, or that is not ours, is passed over as if unset:
+    // another user could otherwise plant a socket there that answers in our name.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && *runtime != '\0' && IsPrivateFolder(runtime)) {
         folder = runtime;
     } else {
         const char* temp = std::getenv("TMPDIR");
@@ -165,7 +136,7 @@ std::optional<ControlSocket> ControlSocket::Listen(const std::filesystem::path& 
     const mode_t oldMask = umask(0177);
     const int bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     umask(oldMask);
-    if (bound != 0 || chmod(path.c_str(), 0600) != 0 || listen(fd, 8) != 0) {
+    if (bound != 0 || chmod(path.c_str(), 0600) != 0 || listen(fd, SOMAXCONN) != 0) {
         error = Errno("cannot listen on " + path.string());
         close(fd);
         if (bound == 0)
@@ -176,64 +147,118 @@ std::optional<ControlSocket> ControlSocket::Listen(const std::filesystem::path& 
 }
 
 ControlSocket::ControlSocket(ControlSocket&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_))
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)), clients_(std::move(other.clients_))
 {
+    other.clients_.clear();
 }
 
 ControlSocket::~ControlSocket()
 {
+    for (const Client& client : clients_)
+        close(client.fd);
     if (fd_ < 0)
         return;
     close(fd_);
     unlink(path_.c_str());
 }
 
-bool ControlSocket::ServeOne(std::chrono::milliseconds timeout, const ControlHandler& handler)
+void ControlSocket::Serve(std::chrono::milliseconds timeout, const ControlHandler& handler)
 {
-    pollfd entry{fd_, POLLIN, 0};
-    const int ready = poll(&entry, 1, static_cast<int>(timeout.count()));
+    // Wake no later than the nearest client's deadline, so a dropped client goes on time.
+    auto wake = Clock::now() + timeout;
+    std::vector<pollfd> entries{{fd_, clients_.size() < kMaxClients ? short(POLLIN) : short(0), 0}};
+    for (const Client& client : clients_) {
+        entries.push_back({client.fd, client.answer.empty() ? short(POLLIN) : short(POLLOUT), 0});
+        wake = std::min(wake, client.deadline);
+    }
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now());
+    const int ready = poll(entries.data(), entries.size(), static_cast<int>(std::max<int64_t>(0, wait.count())));
     if (ready < 0)
-        return errno != EINTR;
-    if (ready == 0)
-        return true;
-    const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (client < 0)
-        return true;
-    Serve(client, handler);
-    close(client);
-    return true;
+        return;  // a signal: the caller looks at its stop flag and comes back
+
+    const auto now = Clock::now();
+    std::vector<Client> kept;
+    for (size_t i = 0; i < clients_.size(); ++i) {
+        Client& client = clients_[i];
+        bool open = now < client.deadline;
+        if (open && entries[i + 1].revents != 0)
+            open = client.answer.empty() ? Read(client, handler) : Write(client);
+        if (open)
+            kept.push_back(std::move(client));
+        else
+            close(client.fd);
+    }
+    clients_ = std::move(kept);
+    if (entries[0].revents & POLLIN)
+        Accept();
 }
 
-void ControlSocket::Serve(int client, const ControlHandler& handler)
+void ControlSocket::Accept()
 {
-    const auto deadline = std::chrono::steady_clock::now() + kRequestDeadline;
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != geteuid()) {
-        WriteAll(client, "error: refused: this simulator answers only its own user\n", deadline);
-        return;
-    }
-    std::string request;
-    char buffer[4096];
-    while (request.find('\n') == std::string::npos && request.size() < kMaxRequest) {
-        const ssize_t got = recv(client, buffer, sizeof buffer, 0);
-        if (got > 0) {
-            request.append(buffer, static_cast<size_t>(got));
-        } else if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
-            if (!WaitFor(client, POLLIN, deadline))
-                return;
-        } else {
-            break;
+    while (clients_.size() < kMaxClients) {
+        const int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            return;
+        Client client{fd, Clock::now() + kRequestDeadline, {}, {}, 0};
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != geteuid()) {
+            client.answer = "error: refused: this simulator answers only its own user\n";
+            client.deadline = Clock::now() + kReplyDeadline;
         }
+        clients_.push_back(std::move(client));
     }
-    const auto words = ParseRequest(request.substr(0, request.find('\n')));
+}
+
+bool ControlSocket::Read(Client& client, const ControlHandler& handler)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = recv(client.fd, buffer, sizeof buffer, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && errno == EAGAIN)
+            return true;  // the rest of the request later
+        if (got > 0)
+            client.request.append(buffer, static_cast<size_t>(got));
+        const bool complete = client.request.find('\n') != std::string::npos ||
+                              client.request.size() >= kMaxRequest || got <= 0;
+        if (!complete)
+            continue;
+        if (got < 0 && client.request.empty())
+            return false;
+        client.answer = Answer(client.request.substr(0, client.request.find('\n')), handler);
+        client.request.clear();
+        client.deadline = Clock::now() + kReplyDeadline;
+        return Write(client);
+    }
+}
+
+bool ControlSocket::Write(Client& client)
+{
+    while (client.sent < client.answer.size()) {
+        const ssize_t written = send(client.fd, client.answer.data() + client.sent,
+                                     client.answer.size() - client.sent, MSG_NOSIGNAL);
+        if (written > 0)
+            client.sent += static_cast<size_t>(written);
+        else if (written < 0 && errno == EINTR)
+            continue;
+        else
+            return written < 0 && errno == EAGAIN;  // full: the rest when it drains
+    }
+    return false;  // all said
+}
+
+std::string ControlSocket::Answer(const std::string& request, const ControlHandler& handler)
+{
+    const auto words = ParseRequest(request);
     const ControlReply reply =
         words ? handler(*words) : ControlReply{false, "the request is not a JSON list of words"};
     std::string answer = reply.ok ? "ok\n" : "error: ";
     answer += reply.text;
     if (!answer.ends_with('\n'))
         answer += '\n';
-    WriteAll(client, answer, deadline + std::chrono::seconds(1));
+    return answer;
 }
 
 } // namespace cardsim

@@ -6,6 +6,10 @@
 //
 // One request a connection: a JSON list of words and a newline ("[\"card\",\"out\"]\n");
 // one answer: "ok" or "error: <why>" on the first line, then any text.
+//
+// Clients never hold up the block: the socket and every client are non-blocking, a call to
+// Serve waits at most the time it is given, and each client has its own time limits. A client
+// that is slow to ask or to read is dropped without delaying the others.
 
 #include <chrono>
 #include <filesystem>
@@ -36,20 +40,38 @@ public:
     ControlSocket& operator=(ControlSocket&& other) = delete;
     ~ControlSocket();
 
-    // Waits up to `timeout` for a client, and serves it when one comes. Answers false when
-    // the wait was interrupted by a signal.
-    bool ServeOne(std::chrono::milliseconds timeout, const ControlHandler& handler);
+    // Waits up to `timeout` for clients to connect, ask or read, and does for each whatever it
+    // is ready for; never waits longer than `timeout`.
+    void Serve(std::chrono::milliseconds timeout, const ControlHandler& handler);
 
     const std::filesystem::path& Path() const { return path_; }
 
-    // How long a client may take to send its request before it is dropped.
+    // How long a client may take to send its request, and then to take the answer.
     static constexpr std::chrono::milliseconds kRequestDeadline{200};
+    static constexpr std::chrono::milliseconds kReplyDeadline{1000};
+    // Clients served at once; more wait in the listen queue.
+    static constexpr size_t kMaxClients = 256;
 
 private:
+    using Clock = std::chrono::steady_clock;
+    struct Client {
+        int fd = -1;
+        Clock::time_point deadline;
+        std::string request;
+        std::string answer;  // empty while the request is still coming
+        size_t sent = 0;
+    };
+
     ControlSocket(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
-    void Serve(int client, const ControlHandler& handler);
+    void Accept();
+    // Answers false when the client is done with, one way or another.
+    bool Read(Client& client, const ControlHandler& handler);
+    bool Write(Client& client);
+    static std::string Answer(const std::string& request, const ControlHandler& handler);
+
     int fd_ = -1;
     std::filesystem::path path_;
+    std::vector<Client> clients_;
 };
 
 } // namespace cardsim

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace cardsim {
 
@@ -170,6 +173,48 @@ std::optional<json> ParseJson(std::string_view text, std::string& error)
     }
 }
 
+// Reads a whole regular file of at most kMaxFileSize bytes. A FIFO, a device, a folder or a
+// file under /proc is refused by its type before a single byte is read, so nothing can make
+// the start wait or read without end; the error is the system's reason where there is one.
+std::optional<std::string> ReadSmallFile(const std::filesystem::path& path, std::string& error)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat info {};
+    std::optional<std::string> text;
+    if (fstat(fd, &info) != 0) {
+        error = std::strerror(errno);
+    } else if (S_ISDIR(info.st_mode)) {
+        error = std::strerror(EISDIR);
+    } else if (!S_ISREG(info.st_mode)) {
+        error = "not a regular file";
+    } else if (info.st_size > EnvironmentFile::kMaxFileSize) {
+        error = "larger than " + std::to_string(EnvironmentFile::kMaxFileSize / 1024) + " KiB";
+    } else {
+        text.emplace();
+        char buffer[16384];
+        for (;;) {
+            const ssize_t got = read(fd, buffer, sizeof buffer);
+            if (got > 0 && text->size() + static_cast<size_t>(got) <= EnvironmentFile::kMaxFileSize) {
+                text->append(buffer, static_cast<size_t>(got));
+            } else if (got < 0 && errno == EINTR) {
+                continue;
+            } else {
+                if (got != 0) {
+                    error = got < 0 ? std::strerror(errno) : "it grew while it was read";
+                    text.reset();
+                }
+                break;
+            }
+        }
+    }
+    close(fd);
+    return text;
+}
+
 } // namespace
 
 EnvironmentFile::Result EnvironmentFile::Parse(std::string_view text)
@@ -210,11 +255,11 @@ EnvironmentFile::NetworkResult EnvironmentFile::ParseNetwork(std::string_view te
 
 EnvironmentFile::Result EnvironmentFile::Load(const std::filesystem::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return {std::nullopt, path.string() + ": cannot be read"};
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    Result result = Parse(text);
+    std::string error;
+    const auto text = ReadSmallFile(path, error);
+    if (!text)
+        return {std::nullopt, path.string() + ": " + error};
+    Result result = Parse(*text);
     if (!result.environment)
         result.error = path.string() + ": " + result.error;
     return result;

@@ -25,10 +25,14 @@ public:
         std::string error;
     };
 
+    // Reads a regular file; anything else (a folder, a FIFO, a device) is refused with the reason.
     static Result Load(const std::filesystem::path& path);
     static Result Parse(std::string_view text);
     // One network object, as `ctl ap add` takes it.
     static NetworkResult ParseNetwork(std::string_view text);
+
+    // No environment of a simulated card comes near this; a larger file is a mistake.
+    static constexpr long kMaxFileSize = 4L * 1024 * 1024;
 };
 
 } // namespace cardsim

@@ -45,6 +45,11 @@ struct Network {
     int quality = 9;                   // link quality now, 0..15
     int base = 10;                     // the level the signal wanders around
     int drift = 2;                     // how far it may wander from base; 0 pins it
+    struct Walk {
+        int base;
+        int drift;
+    };
+    std::optional<Walk> walk;          // the walk a held signal left, to resume when released
 };
 
 std::string FormatBssid(const Bssid& bssid);

@@ -78,9 +78,28 @@ size_t RadioEnvironment::PinSignal(std::string_view nameOrBssid, int level)
     for (Network& network : networks_) {
         if (!Matches(network, nameOrBssid))
             continue;
+        if (!network.walk)
+            network.walk = Network::Walk{network.base, network.drift};
         network.signal = network.base = std::clamp(level, 0, kLevelMax);
         network.quality = std::max(0, network.signal - 1);
         network.drift = 0;
+        ++count;
+    }
+    return count;
+}
+
+size_t RadioEnvironment::ReleaseSignal(std::string_view nameOrBssid)
+{
+    size_t count = 0;
+    for (Network& network : networks_) {
+        if (!Matches(network, nameOrBssid))
+            continue;
+        if (network.walk) {
+            // The walk resumes; its next step brings the signal back within its range.
+            network.base = network.walk->base;
+            network.drift = network.walk->drift;
+            network.walk.reset();
+        }
         ++count;
     }
     return count;

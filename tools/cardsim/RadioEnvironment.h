@@ -27,6 +27,8 @@ public:
     // them there. Answers how many were changed.
     size_t PinSignal(std::string_view nameOrBssid, int level);
     size_t PinSignal(const Bssid& bssid, int level);
+    // Lets held signals wander again as they did before; answers how many networks matched.
+    size_t ReleaseSignal(std::string_view nameOrBssid);
 
     // One step of the random walk: every signal moves by -1, 0 or +1 within base +- drift,
     // and the link quality follows a little below it. Draws the same numbers per network

@@ -73,6 +73,9 @@ ExitCode Simulator::Serve(SimulatorOptions options)
     log.Start("starting with " + CommandDecoder::DescribeConfig(settings.config) + " wep " +
              CommandDecoder::DescribeWep(settings.wep));
     log.Start("control socket " + control->Path().string());
+    for (const Network& network : environment.Networks())
+        if (const std::string warning = ChannelWarning(network, options.domain); !warning.empty())
+            log.Start("warning: " + warning);
 
     const auto start = std::chrono::steady_clock::now();
     const auto elapsed = [&] {
@@ -95,7 +98,7 @@ ExitCode Simulator::Serve(SimulatorOptions options)
             log.Start("cannot serve: the block " + blockName + " was shrunk by another process");
             return ExitCode::CannotServe;
         }
-        control->ServeOne(kPollPeriod, handler);
+        control->Serve(kPollPeriod, handler);
     }
     log.Start("stopping on signal");
     return ExitCode::Ok;

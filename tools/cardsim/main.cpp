@@ -22,6 +22,7 @@ constexpr const char* kFooter = R"(Commands of a running simulator (over its con
 $XDG_RUNTIME_DIR or $TMPDIR/wlan-cardsim-<uid>, named after the block):
   wlan-cardsim ctl card out|in
   wlan-cardsim ctl signal N [NAME|BSSID]     fix a signal strength at N (0..15)
+  wlan-cardsim ctl signal auto [NAME|BSSID]  let a fixed signal wander again
   wlan-cardsim ctl ap add '{"name":"Guest","bssid":"00:11:22:33:44:55","channel":6}'
   wlan-cardsim ctl ap remove NAME|BSSID
   wlan-cardsim ctl status
@@ -37,7 +38,8 @@ Demo networks (when no --environment is given):
 The block is $WLAN_CONNECT_BLOCK (default /connect01); the driver's settings are read from
 the registry file $WLAN_REGISTRY_FILE (default ~/.config/wlan-utility/registry.reg).
 Exit status: 0 ok, 2 bad command line, 3 bad environment file, 4 cannot serve (block or
-socket taken), 5 no simulator answers, 6 the simulator refused the command.)";
+socket taken), 5 no simulator of this user answers (dump: nobody holds the block), 6 the
+simulator refused the command.)";
 
 ExitCode RunControl(const std::vector<std::string>& words)
 {
@@ -103,7 +105,7 @@ int main(int argc, char** argv)
 
     std::vector<std::string> words;
     CLI::App* ctl = app.add_subcommand("ctl", "send a command to the running simulator");
-    ctl->add_option("command", words, "card in|out, signal N [NAME|BSSID], ap add JSON, ap remove NAME|BSSID, status")
+    ctl->add_option("command", words, "card in|out, signal N|auto [NAME|BSSID], ap add JSON, ap remove NAME|BSSID, status")
         ->required();
     CLI::App* dump = app.add_subcommand("dump", "print the block decoded, once");
     CLI::App* watch = app.add_subcommand("watch", "print the block decoded whenever it changes");
