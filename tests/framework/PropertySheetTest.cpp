@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace fwtest {
 namespace {
 
@@ -93,6 +95,33 @@ TEST_F(PropertySheetTest, PagesAreCreatedWhenFirstShownAndActivatedInOrder)
     EXPECT_FALSE(b.HasWindow());
     EXPECT_FALSE(c.HasWindow());  // never shown, never created
     EXPECT_FALSE(sheet.HasWindow());
+}
+
+TEST_F(PropertySheetTest, APageReselectedWhileItIsLeftIsNotActivatedAgain)
+{
+    // Page A's handler selects A again as it is being left (as a page that refuses to be left
+    // might). The page already active must not be activated a second time: no second state,
+    // and so no second request in the block.
+    bool reselected = false;
+    a.onActivate = [&](TestPage&, uint32_t state) {
+        if (state == fw::WA_INACTIVE && !std::exchange(reselected, true))
+            sheet.SetActivePage(0);
+    };
+    Run([&](fw::PropertySheet& s) {
+        log.push_back({"switch to 1"});
+        Tabs(s)->setCurrentIndex(1);
+        log.push_back({"close"});
+        SheetButton(s, QDialogButtonBox::Cancel)->click();
+    });
+    ASSERT_TRUE(reselected);
+    size_t activationsOfA = 0;
+    bool afterSwitch = false;
+    for (const Event& e : Activations()) {
+        afterSwitch = afterSwitch || e.what == "switch to 1";
+        if (afterSwitch && e.what == "WM_ACTIVATE" && e.page == "A")
+            ++activationsOfA;
+    }
+    EXPECT_EQ(activationsOfA, 1u) << "A left once, never made active again";
 }
 
 TEST_F(PropertySheetTest, NoPageWindowGoesBeforeTheLastDeactivation)

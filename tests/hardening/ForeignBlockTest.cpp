@@ -82,7 +82,7 @@ protected:
     void SetUp() override
     {
         if (geteuid() != 0)
-            GTEST_SKIP() << "needs root to give a block to another user";
+            WLAN_SKIP_UNLESS_CI("needs root to give a block to another user");
         fd_ = shm_open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
         ASSERT_GE(fd_, 0);
         ASSERT_EQ(ftruncate(fd_, static_cast<off_t>(GetParam())), 0);

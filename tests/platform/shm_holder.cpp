@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <sched.h>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -86,8 +85,6 @@ int RunCycles(const std::string& name, long cycles, std::optional<ByteAt> expect
         if (mark) {
             const auto value = static_cast<unsigned char>((mark->value + cycle) % 255 + 1);
             bytes[mark->offset] = value;
-            for (int i = 0; i < 20; ++i)
-                sched_yield();
             if (bytes[mark->offset] != value) {
                 std::printf("own byte cleared while held at cycle %ld\n", cycle);
                 return 1;

@@ -56,4 +56,10 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes)
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+bool InCi()
+{
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && *ci != '\0';
+}
+
 } // namespace testenv

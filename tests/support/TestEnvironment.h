@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -41,4 +43,17 @@ std::string UniqueBlockName();
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
+// Whether CI runs us: there a check that cannot run on this machine fails instead of
+// skipping, so that a green run never hides a check that did not happen.
+bool InCi();
+
 } // namespace testenv
+
+// Skips the current test with the reason given, or fails it when CI is set. Like GTEST_SKIP,
+// it returns from the function it is used in.
+#define WLAN_SKIP_UNLESS_CI(why)                                                   \
+    do {                                                                           \
+        if (testenv::InCi())                                                       \
+            FAIL() << (why) << "; CI is set, so this check may not be skipped";    \
+        GTEST_SKIP() << (why);                                                     \
+    } while (false)
