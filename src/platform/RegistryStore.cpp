@@ -354,15 +354,12 @@ int32_t RegistryStore::Update(const std::filesystem::path& file, FolderCreation 
         return status;
 
     // Never write a file that this store would then refuse to read (too large, too many
-    // entries) or read differently.
+    // entries). That what is written reads back as the same document is the writer's own
+    // promise, held by the registry fuzz target on every input it tries.
     const std::string bytes = current.document.Serialize();
-    auto reread = regfile::Document::Parse(bytes);
+    const auto reread = regfile::Document::Parse(bytes);
     if (const auto* error = std::get_if<regfile::ParseError>(&reread)) {
         Say(file.string() + ": nothing written, the result would be unreadable: " + error->message);
-        return ERROR_INVALID_DATA;
-    }
-    if (!(std::get<regfile::Document>(reread) == current.document)) {
-        Say(file.string() + ": nothing written, the result would not read back the same");
         return ERROR_INVALID_DATA;
     }
     return Replace(file, bytes);
