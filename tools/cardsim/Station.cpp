@@ -40,6 +40,7 @@ void Station::Drop(Millis now, Random& random)
 {
     joined_.reset();
     ownCell_.reset();
+    missSaid_ = false;
     joinAt_ = now + Millis{random.Between(kJoinDelayMinMs, kJoinDelayMaxMs)};
 }
 
@@ -121,7 +122,12 @@ std::string Station::Join(Millis now, const RadioEnvironment& environment, Rando
                " on channel " + std::to_string(cell.channel);
     }
     joinAt_ = now + kRescanPeriod;
-    return {};
+    // Said once for each change of settings, so that the log shows the search came up empty
+    // (and a person reading it why the link stays down) without a line every second.
+    if (std::exchange(missSaid_, true))
+        return {};
+    return "no network takes " + (config_.name.empty() ? std::string("an empty name") : Quoted(config_.name)) +
+           " with these settings; looking again every second";
 }
 
 std::string Station::Step(Millis now, const RadioEnvironment& environment, Random& random)

@@ -86,6 +86,7 @@ private:
     std::optional<Bssid> joined_;         // a network of the environment
     std::optional<Network> ownCell_;      // a peer-to-peer cell this station started
     std::optional<Millis> joinAt_;        // when the next join attempt is due
+    bool missSaid_ = false;               // an empty search was logged since the last change
 };
 
 } // namespace cardsim
