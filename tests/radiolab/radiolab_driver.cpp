@@ -661,7 +661,7 @@ void RealUtility(Scenario& s, Lab& lab)
     // The Status page shows the block every half second: let it draw the link twice.
     std::this_thread::sleep_for(1500ms);
     const std::string picture = options.out + "/real-link.png";
-    Shell("import -display :7 -window root " + picture);
+    Shell("import -display :7 -window " + sheet + " " + picture);
     s.Check(std::filesystem::exists(picture), "screenshot " + picture);
     utility.Stop();
     xvfb.Stop();
