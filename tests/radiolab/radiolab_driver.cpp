@@ -391,7 +391,7 @@ void WrongKey(Scenario& s, Lab& lab)
     }
 }
 
-// The station starts the cell Workbench alone, then the peer's radio joins it by name. (The
+// The station starts the cell Workbench alone, then the peer's radio joins it. (The
 // other order is not dependable: a service that rebuilds its network leaves the cell, and
 // the kernel forgets a cell it left, so the station may start a cell of its own beside it.)
 void PeerToPeer(Scenario& s, Lab& lab)
@@ -418,8 +418,15 @@ void PeerToPeer(Scenario& s, Lab& lab)
             "supplicant alone: IBSS on " + CtrlSocket::Field(status, "freq") + " MHz, BSSID " +
                 CtrlSocket::Field(status, "bssid"));
 
-    const std::string started = Shell("iw dev wlan4 set type ibss && ip link set wlan4 up && "
-                                      "iw dev wlan4 ibss join Workbench 2422 fixed-freq && echo started");
+    // The peer listens until it hears the cell, then joins that very cell, as the supplicant
+    // does; the kernel's own search by name gives up after a few seconds and starts a cell.
+    Shell("iw dev wlan4 set type ibss; ip link set wlan4 up");
+    const bool heard = WaitFor(
+        [&] { return Shell("timeout 15 iw dev wlan4 scan freq 2422").find("BSS " + BssidText(own)) != std::string::npos; },
+        kJoinLimit);
+    s.Check(heard, "peer wlan4: hears the station's cell in a scan");
+    const std::string started =
+        Shell("iw dev wlan4 ibss join Workbench 2422 fixed-freq " + BssidText(own) + " && echo started");
     s.Check(started.find("started") != std::string::npos, "peer wlan4 joins Workbench: " + Trim(started));
     const std::string joinedText = "Joined IBSS ";
     std::string peerLink;
