@@ -29,6 +29,8 @@ if [ "${WLAN_SKIP_RADIO_LAB:-}" = 1 ]; then
 else
   echo "== build: radio lab"
   (cd build && ctest --output-on-failure -L radio)
+  # Each scenario's verdict and time, as the guest reported them.
+  grep -E '^RADIOLAB [a-z_]+ ' build/radiolab/out/console.log 2>/dev/null || true
 fi
 
 # The libFuzzer targets, built with clang, each run briefly (about 30 s in all) from its

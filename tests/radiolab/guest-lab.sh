@@ -3,7 +3,7 @@
 # point radios the demo networks' addresses, starts hostapd for CafeNet, Harbour and
 # Lighthouse, wpa_supplicant with nl80211 on the station radio wlan0, then the scenario driver,
 # whose report lines (RADIOLAB ...) go to the console. The peer-to-peer cell Workbench on wlan4
-# is started and left by the driver, since one scenario needs to be alone in its cell.
+# is started and left by the driver, since the station must first be alone in its cell.
 #
 # From the kernel command line: radiolab_driver (the driver), radiolab_connectd (the service,
 # may be empty), radiolab_utility (wlan-utility, may be empty), radiolab_out (a writable folder

@@ -50,7 +50,8 @@ struct Network {
 const Network kCafeNet{"CafeNet", {0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E}, 6, "wlan1"};
 const Network kHarbour{"Harbour", {0x00, 0x40, 0x96, 0x12, 0x34, 0x56}, 1, "wlan2"};
 const Network kLighthouse{"Lighthouse", {0x00, 0x60, 0x1D, 0xAB, 0xCD, 0xEF}, 11, "wlan3"};
-const Network kWorkbench{"Workbench", {0x02, 0x57, 0x42, 0x00, 0x00, 0x03}, 3, ""};
+// The peer-to-peer cell: its BSSID is whatever its starter picks.
+const Network kWorkbench{"Workbench", {}, 3, ""};
 
 // The keys of the passphrases "harbour" (four 64-bit keys) and "lighthouse keeper" (128-bit).
 const std::vector<uint8_t> kHarbourKeys{0x8d, 0x2f, 0xdd, 0xc6, 0x1e, 0x0d, 0xcd, 0x93, 0x1d, 0x1d,
@@ -253,15 +254,20 @@ bool ValidRateCode(uint16_t code)
     return code == 1 || code == 2 || code == 4 || code == 8;
 }
 
-// Waits until the block shows a link to `network` with a rate code and a strength.
-bool WaitBlockLink(Scenario& s, Lab& lab, const Network& network)
+// In a peer-to-peer cell the supplicant has no link speed to give, so a rate code is only
+// required of a link to an access point.
+enum class RateCode { Required, Any };
+
+// Waits until the block shows a link to `network` with a strength (and a rate code).
+bool WaitBlockLink(Scenario& s, Lab& lab, const Network& network, RateCode rate = RateCode::Required)
 {
     const ConnectChannel channel = lab.Service()->Channel();
     const bool linked = WaitFor(
         [&] {
             return channel.Poll(STAT_LINK_INFO) && BlockBssid(channel) == network.bssid &&
                    channel.ReadU8(block::kLinkChannel) == network.channel &&
-                   ValidRateCode(channel.ReadU16(block::kLinkRate)) && channel.ReadU8(block::kLinkStrength) > 0;
+                   (rate == RateCode::Any || ValidRateCode(channel.ReadU16(block::kLinkRate))) &&
+                   channel.ReadU8(block::kLinkStrength) > 0;
         },
         kJoinLimit);
     char detail[160];
@@ -385,58 +391,59 @@ void WrongKey(Scenario& s, Lab& lab)
     }
 }
 
+// The station starts the cell Workbench alone, then the peer's radio joins it. (The
+// other order is not dependable: a service that rebuilds its network leaves the cell, and
+// the kernel forgets a cell it left, so the station may start a cell of its own beside it.)
 void PeerToPeer(Scenario& s, Lab& lab)
 {
     Shell("iw dev wlan4 ibss leave");
     if (!Apply(s, lab, Config(kPeerToPeer, u"Workbench", kWorkbench.channel), kWepOff, 1, {}))
         return;
     const ConnectChannel channel = lab.Service()->Channel();
+    // The block and the supplicant agree on the cell once the service has settled.
+    std::string status;
     const bool alone = WaitFor(
         [&] {
+            status = lab.Supplicant("STATUS");
             return channel.Poll(STAT_LINK_INFO) && !channel.IsNotAssociated() &&
-                   channel.ReadU8(block::kLinkChannel) == kWorkbench.channel;
+                   channel.ReadU8(block::kLinkChannel) == kWorkbench.channel &&
+                   CtrlSocket::Field(status, "bssid") == BssidText(BlockBssid(channel));
         },
         kJoinLimit);
     const Bssid own = BlockBssid(channel);
     s.Check(alone && (own[0] & 0x02) != 0, "block alone: a cell of our own, locally administered BSSID " + BssidText(own));
-    s.Check(channel.ReadU8(block::kLinkStrength) == 0 && channel.ReadU8(block::kLinkQuality) == 0,
-            "block alone: quality and strength 0");
-    std::string status = lab.Supplicant("STATUS");
-    s.Check(CtrlSocket::Field(status, "mode") == "IBSS" && CtrlSocket::Field(status, "freq") == "2422" &&
-                CtrlSocket::Field(status, "bssid") == BssidText(own),
-            "supplicant alone: IBSS on 2422 MHz, BSSID " + CtrlSocket::Field(status, "bssid"));
+    s.Check(channel.ReadU8(block::kLinkStrength) == 0,
+            "block alone: strength 0 (quality " + std::to_string(channel.ReadU8(block::kLinkQuality)) + ")");
+    s.Check(CtrlSocket::Field(status, "mode") == "IBSS" && CtrlSocket::Field(status, "freq") == "2422",
+            "supplicant alone: IBSS on " + CtrlSocket::Field(status, "freq") + " MHz, BSSID " +
+                CtrlSocket::Field(status, "bssid"));
 
-    // Leave the cell, start the peer's, and join it.
-    lab.ForgetAccessPointEvents();
-    if (!Apply(s, lab, Config(kAccessPoint, u"CafeNet"), kWepOff, 1, {}))
-        return;
-    WaitBlockLink(s, lab, kCafeNet);
-    const std::string joined = Shell("iw dev wlan4 set type ibss && ip link set wlan4 up && "
-                                     "iw dev wlan4 ibss join Workbench 2422 fixed-freq 02:57:42:00:00:03 && echo started");
-    s.Check(joined.find("started") != std::string::npos, "peer cell Workbench started on wlan4: " + Trim(joined));
-    // The station comes into the cell's range: its scan list holds the cell before the page
-    // applies, as it would for a card that has been listening, so the station joins the cell
-    // instead of starting one of its own.
-    const std::string peerBss = "BSS " + BssidText(kWorkbench.bssid);
-    s.Check(WaitFor(
-                [&] {
-                    if (CtrlSocket::Field(lab.Supplicant(peerBss), "ssid") == kWorkbench.name)
-                        return true;
-                    lab.Supplicant("SCAN");
-                    std::this_thread::sleep_for(500ms);
-                    return false;
-                },
-                kJoinLimit),
-            "supplicant: the peer's cell is in the scan list");
-    if (!Apply(s, lab, Config(kPeerToPeer, u"Workbench", kWorkbench.channel), kWepOff, 1, {}))
-        return;
-    WaitBlockLink(s, lab, kWorkbench);
+    // The peer listens until it hears the cell, then joins that very cell, as the supplicant
+    // does; the kernel's own search by name gives up after a few seconds and starts a cell.
+    Shell("iw dev wlan4 set type ibss; ip link set wlan4 up");
+    const bool heard = WaitFor(
+        [&] { return Shell("timeout 15 iw dev wlan4 scan freq 2422").find("BSS " + BssidText(own)) != std::string::npos; },
+        kJoinLimit);
+    s.Check(heard, "peer wlan4: hears the station's cell in a scan");
+    const std::string started =
+        Shell("iw dev wlan4 ibss join Workbench 2422 fixed-freq " + BssidText(own) + " && echo started");
+    s.Check(started.find("started") != std::string::npos, "peer wlan4 joins Workbench: " + Trim(started));
+    const std::string joinedText = "Joined IBSS ";
+    std::string peerLink;
+    WaitFor([&] { return (peerLink = Shell("iw dev wlan4 link")).find(joinedText) != std::string::npos; }, kJoinLimit);
+    const size_t at = peerLink.find(joinedText);
+    const std::string cell = at == std::string::npos ? "" : peerLink.substr(at + joinedText.size(), 17);
+    s.Check(cell == BssidText(own), "peer wlan4: joined the station's cell " + cell);
+    Network withPeer{kWorkbench.name, {}, kWorkbench.channel, ""};
+    for (size_t i = 0; i < withPeer.bssid.size() && cell.size() == 17; ++i)
+        withPeer.bssid[i] = static_cast<uint8_t>(std::stoul(cell.substr(3 * i, 2), nullptr, 16));
+    WaitBlockLink(s, lab, withPeer, RateCode::Any);
     status = lab.Supplicant("STATUS");
-    s.Check(CtrlSocket::Field(status, "mode") == "IBSS" && CtrlSocket::Field(status, "bssid") == BssidText(kWorkbench.bssid),
+    s.Check(CtrlSocket::Field(status, "mode") == "IBSS" && CtrlSocket::Field(status, "bssid") == cell,
             "supplicant: IBSS " + CtrlSocket::Field(status, "bssid"));
     s.Check(WaitFor([&] { return Shell("iw dev wlan4 station dump").find(lab.StationAddress()) != std::string::npos; },
                     kJoinLimit),
-            "peer wlan4: the station is in its cell");
+            "peer wlan4: the station is its neighbour");
     Shell("iw dev wlan4 ibss leave");
 }
 
@@ -661,7 +668,7 @@ void RealUtility(Scenario& s, Lab& lab)
     // The Status page shows the block every half second: let it draw the link twice.
     std::this_thread::sleep_for(1500ms);
     const std::string picture = options.out + "/real-link.png";
-    Shell("import -display :7 -window root " + picture);
+    Shell("import -display :7 -window " + sheet + " " + picture);
     s.Check(std::filesystem::exists(picture), "screenshot " + picture);
     utility.Stop();
     xvfb.Stop();

@@ -53,7 +53,7 @@ qemu-system-x86_64 -machine q35 -m 512 -smp 1 -nodefaults -no-user-config -displ
   -no-reboot -serial stdio -kernel "$work/image/vmlinuz" -initrd "$work/image/initrd" -append "$append" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -virtfs local,path="$out",mount_tag=labout,security_model=none,multidevs=remap \
-  </dev/null 2>&1 | tr -d '\r' | tee "$out/console.log"
+  </dev/null 2>&1 | sed -u 's/\r$//' | tee "$out/console.log"
 
 echo "radiolab: guest done after $(( $(date +%s) - started )) s"
 grep -E '^RADIOLAB [a-z_]+ ' "$out/console.log" || true
