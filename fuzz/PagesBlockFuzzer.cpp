@@ -44,8 +44,21 @@ std::u16string Decimal(unsigned n)
     return std::u16string(digits.begin(), digits.end());
 }
 
-// With the block standing still, the rebuilt list is exactly the mask's channels.
-void CheckRebuild(const nPConfig& page, uint16_t mask)
+// The channel the list shows, 0 when it shows none.
+int ShownChannel(const nPConfig& page)
+{
+    const int selected = page.channelCombo.GetCurSel();
+    return selected >= 0 && selected < 14 ? page.channelNumbers[static_cast<size_t>(selected)] : 0;
+}
+
+bool Allows(uint16_t mask, uint32_t channel)
+{
+    return channel >= 1 && channel <= 14 && (mask >> (channel - 1) & 1u) != 0;
+}
+
+// With the block standing still, the rebuilt list is exactly the mask's channels, and it
+// shows the channel shown before when the mask allows it, else the stored one, else the first.
+void CheckRebuild(const nPConfig& page, uint16_t mask, int shownBefore)
 {
     const int expected = std::popcount(static_cast<unsigned>(mask & 0x3FFF));
     if (page.channelCount != expected || page.channelCombo.GetCount() != expected)
@@ -59,10 +72,13 @@ void CheckRebuild(const nPConfig& page, uint16_t mask)
         Fail("rebuild selected " + std::to_string(selected));
     if (expected > 0) {
         const uint32_t stored = theApp.DSChannel;
-        const bool allowed = stored >= 1 && stored <= 14 && (mask >> (stored - 1) & 1u) != 0;
         const int shown = page.channelNumbers[static_cast<size_t>(selected)];
-        if (allowed ? shown != static_cast<int>(stored) : selected != 0)
-            Fail("rebuild selected channel " + std::to_string(shown) + " with " + std::to_string(stored) + " stored");
+        const bool right = Allows(mask, static_cast<uint32_t>(shownBefore)) ? shown == shownBefore
+                           : Allows(mask, stored)                           ? shown == static_cast<int>(stored)
+                                                                            : selected == 0;
+        if (!right)
+            Fail("rebuild selected channel " + std::to_string(shown) + " with " + std::to_string(shownBefore) +
+                 " shown before and " + std::to_string(stored) + " stored");
     }
 }
 
@@ -88,6 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     theApp.DSChannel = size > block::kSize ? data[block::kSize] : 6;
     theApp.connectView = reinterpret_cast<ConnectBlock*>(block.get());
 
+    const int shownBefore = ShownChannel(pages->config);
     for (fw::PropertyPage* page : {static_cast<fw::PropertyPage*>(&pages->status), static_cast<fw::PropertyPage*>(&pages->config)}) {
         page->SendMessage(fw::WM_ACTIVATE, fw::WA_ACTIVE);
         // Activation wrote the request; put the peer's bytes back, as if it answered at once.
@@ -106,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (status == STAT_CHANNEL_LIST) {
         uint16_t mask = 0;
         std::memcpy(&mask, block.get() + block::kChannelMask, sizeof mask);
-        CheckRebuild(pages->config, mask);
+        CheckRebuild(pages->config, mask, shownBefore);
     }
     if (status == STAT_LINK_INFO && pages->status.linkStateEdit.GetWindowText() != u"Disconnect") {
         const uint8_t quality = block[block::kLinkQuality];
