@@ -38,8 +38,8 @@ Demo networks (when no --environment is given):
 The block is $WLAN_CONNECT_BLOCK (default /connect01); the driver's settings are read from
 the registry file $WLAN_REGISTRY_FILE (default ~/.config/wlan-utility/registry.reg).
 Exit status: 0 ok, 2 bad command line, 3 bad environment file, 4 cannot serve (block or
-socket taken), 5 no simulator of this user answers (dump: nobody holds the block), 6 the
-simulator refused the command.)";
+socket taken, or the block shrunk by another process), 5 no simulator of this user answers
+(dump: nobody holds the block), 6 the simulator refused the command.)";
 
 ExitCode RunControl(const std::vector<std::string>& words)
 {
