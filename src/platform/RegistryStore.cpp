@@ -1,5 +1,6 @@
 #include "platform/RegistryStore.h"
 
+#include "platform/FileLock.h"
 #include "platform/RegistryKey.h"
 
 #include <dirent.h>
@@ -10,13 +11,11 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <set>
-#include <thread>
 #include <utility>
 
 namespace platform {
@@ -26,11 +25,6 @@ namespace {
 constexpr int32_t ERROR_WRITE_FAULT = 29;
 constexpr int32_t ERROR_LOCK_VIOLATION = 33;
 
-// A writer holds the lock for one read, write and rename. One that holds it longer is stuck
-// or hostile (the lock file may be another user's in a shared folder): the save fails rather
-// than freezing the utility or the simulator's start, as the shared-memory code does.
-constexpr auto kLockPatience = std::chrono::seconds(2);
-constexpr auto kLockPollInterval = std::chrono::milliseconds(5);
 
 // What the last operation of this thread could not do, for the caller to show the person.
 thread_local std::string lastFailure;
@@ -116,22 +110,6 @@ std::optional<std::string> UntrustedFolder(const std::filesystem::path& folder)
     if ((st.st_mode & S_IWGRP) != 0)
         return "its folder " + folder.string() + " is writable by its group";
     return std::nullopt;
-}
-
-bool LockWithinPatience(int fd)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
-    for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return true;
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return false;
-        if (std::chrono::steady_clock::now() >= deadline) {
-            errno = EWOULDBLOCK;
-            return false;
-        }
-        std::this_thread::sleep_for(kLockPollInterval);
-    }
 }
 
 // Reads at most kMaxFileBytes + 1 bytes, so a file that grows while it is read is still
@@ -336,7 +314,10 @@ int32_t RegistryStore::Update(const std::filesystem::path& file, FolderCreation 
     struct stat lockStat {};
     if (::fstat(lock.get(), &lockStat) == 0 && (lockStat.st_mode & 0777) != 0600)
         ::fchmod(lock.get(), 0600);
-    if (!LockWithinPatience(lock.get())) {
+    // A writer holds the lock for one read, write and rename. One that holds it longer is
+    // stuck or hostile (the lock file may be another user's in a shared folder): the save
+    // fails rather than freezing the utility or the simulator's start.
+    if (!LockWithinPatience(lock.get(), LOCK_EX)) {
         if (errno != EWOULDBLOCK)
             return Fail(lockPath, "cannot lock", errno);
         Say(lockPath.string() + ": another process has held the lock for more than 2 s");

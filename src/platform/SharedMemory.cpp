@@ -1,5 +1,7 @@
 #include "platform/SharedMemory.h"
 
+#include "platform/FileLock.h"
+
 // The lifetime protocol. A POSIX object outlives its users until someone removes its name,
 // while the platform's object vanishes with its last handle. Every holder therefore keeps a
 // shared flock on its descriptor for as long as it has the object open:
@@ -38,7 +40,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,7 +47,6 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -56,10 +56,6 @@ namespace {
 
 constexpr mode_t kMode = S_IRUSR | S_IWUSR;  // 0600: the block carries WEP keys
 constexpr int kOpenAttempts = 100;
-// A process that keeps the object locked exclusively longer than this is not following the
-// protocol (openers and closers hold it for a moment); the utility must not hang on it.
-constexpr auto kLockPatience = std::chrono::seconds(2);
-constexpr auto kLockPollInterval = std::chrono::milliseconds(1);
 
 enum class Step { Opened, Retry, Failed };
 
@@ -90,20 +86,6 @@ bool HasLostItsName(int fd)
 {
     struct stat status {};
     return ::fstat(fd, &status) != 0 || status.st_nlink == 0;
-}
-
-bool LockSharedWithinPatience(int fd)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
-    for (;;) {
-        if (::flock(fd, LOCK_SH | LOCK_NB) == 0)
-            return true;
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return false;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(kLockPollInterval);
-    }
 }
 
 bool EnsureSize(int fd, size_t size, std::string& why)
@@ -185,7 +167,7 @@ Step OpenOnce(const std::string& name, size_t size, int& opened, std::string& wh
         return Step::Failed;
     }
     // Taking the shared lock also downgrades our exclusive one, if we had it.
-    if (!LockSharedWithinPatience(fd.Get())) {
+    if (!LockWithinPatience(fd.Get(), LOCK_SH)) {
         why = "another process keeps it locked";
         return Step::Failed;
     }

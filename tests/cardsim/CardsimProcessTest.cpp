@@ -454,11 +454,8 @@ TEST_F(CardsimProcessTest, ARuntimeFolderOthersMayEnterIsPassedOver)
 
 TEST_F(CardsimProcessTest, CtlBelievesOnlyASimulatorOfItsOwnUser)
 {
-    if (geteuid() != 0) {
-        if (std::getenv("CI") != nullptr)
-            FAIL() << "CI runs as root so that another user can serve the socket";
-        GTEST_SKIP() << "needs root to serve a socket as another user";
-    }
+    if (geteuid() != 0)
+        WLAN_SKIP_UNLESS_CI("needs root to serve a socket as another user");
     // Another user's server at the simulator's path, answering as a simulator would. Its
     // credentials are those it listens with.
     const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
