@@ -24,7 +24,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 jobs=$(nproc)
 [ "$jobs" -gt 2 ] || jobs=2
 
-cardsim=$build/tools/cardsim/wlan-cardsim
+cardsim=$build/services/cardsim/wlan-cardsim
 utility=$build/src/app/wlan-utility
 cmake --build "$build" -j"$jobs" --target wlan-cardsim
 if ! cmake --build "$build" -j"$jobs" --target wlan-utility || [ ! -x "$utility" ]; then
