@@ -4,6 +4,7 @@
 // station ends up holding is something a card can hold, and the block keeps the service's
 // own rules: a command it took is acknowledged by clearing only its code byte.
 #include "BlockService.h"
+#include "SimulatedCard.h"
 #include "CommandDecoder.h"
 #include "Log.h"
 #include "RadioEnvironment.h"
@@ -70,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The block is an exact 64-byte allocation: a read past its end is a reported error.
     const auto memory = std::make_unique<uint8_t[]>(block::kSize);
     auto* block = reinterpret_cast<ConnectBlock*>(memory.get());
-    BlockService service(block, station, environment, random, log);
+    SimulatedCard card(station, environment, random);
+    BlockService service(block, card, log);
 
     Millis now{0};
     for (size_t at = 0; at < size; at += block::kSize) {

@@ -3,6 +3,7 @@
 // (words split at spaces; "ap add" takes the rest of its line as JSON). Whatever they say,
 // the radio environment and the station stay within what a card and a radio can be.
 #include "BlockService.h"
+#include "SimulatedCard.h"
 #include "ControlCommands.h"
 #include "EnvironmentFile.h"
 #include "Log.h"
@@ -77,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Random random(1);
     Station station(StationConfig{}, WepSettings{}, *RegulatoryDomain::FromName("etsi"));
     ConnectBlock block{};
-    BlockService service(&block, station, environment, random, log);
+    SimulatedCard card(station, environment, random);
+    BlockService service(&block, card, log);
     ControlCommands commands(environment, station, service, random, log);
 
     Millis now{0};

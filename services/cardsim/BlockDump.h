@@ -8,6 +8,8 @@
 
 namespace cardsim {
 
+using namespace service;   // the simulator speaks the service core's language
+
 class BlockDump {
 public:
     static std::string Describe(const BlockBytes& block);

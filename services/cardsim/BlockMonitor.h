@@ -8,6 +8,8 @@
 
 namespace cardsim {
 
+using namespace service;   // the simulator speaks the service core's language
+
 class BlockMonitor {
 public:
     static ExitCode Dump();

@@ -18,6 +18,8 @@
 
 namespace cardsim {
 
+using namespace service;   // the simulator speaks the service core's language
+
 // A warning when the domain forbids the network's channel, else empty. Such a network is kept
 // (an environment may well describe a neighbour abroad), but the card never joins it.
 std::string ChannelWarning(const Network& network, const RegulatoryDomain& domain);

@@ -4,6 +4,7 @@
 #include "ControlCommands.h"
 #include "ControlSocket.h"
 #include "DriverRegistry.h"
+#include "SimulatedCard.h"
 #include "Station.h"
 #include "StopSignal.h"
 #include "platform/SharedMemory.h"
@@ -64,7 +65,8 @@ ExitCode Simulator::Serve(SimulatorOptions options)
     Random events(options.seed ^ kEventStream);
     RadioEnvironment& environment = options.environment;
     Station station(settings.config, settings.wep, options.domain);
-    BlockService service(block, station, environment, events, log);
+    SimulatedCard card(station, environment, events);
+    BlockService service(block, card, log);
     ControlCommands commands(environment, station, service, events, log);
 
     log.Start("serving block " + blockName + ": domain " + std::string(options.domain.Name()) + " (mask " +

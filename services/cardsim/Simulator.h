@@ -12,6 +12,8 @@
 
 namespace cardsim {
 
+using namespace service;   // the simulator speaks the service core's language
+
 struct SimulatorOptions {
     RadioEnvironment environment;
     RegulatoryDomain domain;

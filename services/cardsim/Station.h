@@ -8,40 +8,13 @@
 #include "Random.h"
 #include "RegulatoryDomain.h"
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace cardsim {
 
-// Time since the simulator started.
-using Millis = std::chrono::milliseconds;
-
-// Network types as the block and the registry carry them.
-inline constexpr uint16_t kPeerToPeer = 0;
-inline constexpr uint16_t kAccessPoint = 1;
-inline constexpr uint16_t kAutoNetworkType = 3;   // no own meaning here: joins access points
-
-struct StationConfig {
-    uint16_t networkType = kAccessPoint;
-    uint16_t txRate = 15;      // set of rates: 1 = 1, 2 = 2, 4 = 5.5, 8 = 11 Mbps
-    uint16_t psMode = 1;       // 1 disabled, 2 enabled
-    uint16_t dsChannel = 6;    // the channel a new peer-to-peer cell starts on
-    std::string name;          // bytes of the ANSI code page, at most 33
-    bool operator==(const StationConfig&) const = default;
-};
-
-struct LinkInfo {
-    bool associated = false;
-    Bssid bssid{};
-    uint16_t rate = 0;         // one rate code: 1, 2, 4 or 8
-    uint8_t quality = 0;
-    uint8_t strength = 0;
-    uint8_t channel = 0;
-};
-
-enum class Card { In, Out };
+using namespace service;   // the simulator speaks the service core's language
 
 class Station {
 public:

@@ -2,6 +2,7 @@
 // payloads, the order of acknowledgement, card events, and hostile bytes.
 
 #include "BlockService.h"
+#include "SimulatedCard.h"
 #include "CommandDecoder.h"
 
 #include "link/ConnectChannel.h"
@@ -57,7 +58,8 @@ protected:
     Random random{3};
     Log log{Verbosity::Normal};
     Station station{StationConfig{}, WepSettings{}, *RegulatoryDomain::FromName("etsi")};
-    BlockService service{&block, station, environment, random, log};
+    SimulatedCard card{station, environment, random};
+    BlockService service{&block, card, log};
     Millis now{0};
 };
 

@@ -16,7 +16,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-namespace cardsim {
+namespace service {
 namespace {
 
 using testing::HasSubstr;
@@ -150,4 +150,4 @@ TEST_F(DriverRegistryTest, AFolderOthersMayWriteIsNotUsed)
 }
 
 } // namespace
-} // namespace cardsim
+} // namespace service

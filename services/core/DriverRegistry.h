@@ -3,13 +3,12 @@
 // eight values the utility saves there. A missing key is created with the values a fresh
 // installation of the driver writes; the utility itself only ever opens it.
 
-#include "Network.h"
-#include "Station.h"
+#include "CardTypes.h"
 
 #include <string>
 #include <vector>
 
-namespace cardsim {
+namespace service {
 
 struct DriverSettings {
     StationConfig config;
@@ -27,4 +26,4 @@ public:
     static DriverSettings Load(std::vector<std::string>& notes);
 };
 
-} // namespace cardsim
+} // namespace service

@@ -3,8 +3,7 @@
 // have written those bytes: every field is checked, nothing is read outside the 64 bytes,
 // and a field that cannot be meant keeps the station's current value, with a warning.
 
-#include "Network.h"
-#include "Station.h"
+#include "CardTypes.h"
 
 #include <array>
 #include <cstdint>
@@ -12,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace cardsim {
+namespace service {
 
 using BlockBytes = std::array<uint8_t, 64>;
 
@@ -38,4 +37,4 @@ public:
     static std::string EscapedName(std::string_view name);
 };
 
-} // namespace cardsim
+} // namespace service

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-namespace cardsim {
+namespace service {
 
 void Log::Write(std::string_view prefix, std::string_view line)
 {
@@ -44,4 +44,4 @@ void Log::Limited(std::string_view prefix, std::string_view line)
     Write(prefix, line);
 }
 
-} // namespace cardsim
+} // namespace service

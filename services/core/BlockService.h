@@ -19,20 +19,17 @@
 
 #include "CommandDecoder.h"
 #include "Log.h"
-#include "RadioEnvironment.h"
-#include "Random.h"
-#include "Station.h"
+#include "ServiceCard.h"
 #include "link/ConnectBlock.h"
 
 #include <atomic>
 #include <cstdint>
 
-namespace cardsim {
+namespace service {
 
 class BlockService {
 public:
-    BlockService(ConnectBlock* block, Station& station, const RadioEnvironment& environment,
-                 Random& random, Log& log);
+    BlockService(ConnectBlock* block, ServiceCard& card, Log& log);
 
     void Poll(Millis now);
 
@@ -56,9 +53,7 @@ private:
     uint8_t PublishedStatus() const;
 
     ConnectBlock* block_;
-    Station& station_;
-    const RadioEnvironment& environment_;
-    Random& random_;
+    ServiceCard& card_;
     Log& log_;
     uint32_t lastCommandWord_ = 0;
     uint8_t lastCommand_ = 0;
@@ -69,4 +64,4 @@ private:
     uint32_t commandsTaken_ = 0;
 };
 
-} // namespace cardsim
+} // namespace service

@@ -1,7 +1,7 @@
 #pragma once
 // SIGINT and SIGTERM ask the loops to end; they interrupt a wait but are never lost.
 
-namespace cardsim {
+namespace service {
 
 class StopSignal {
 public:
@@ -10,4 +10,4 @@ public:
     static bool Requested();
 };
 
-} // namespace cardsim
+} // namespace service

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace cardsim {
+namespace service {
 
 namespace {
 
@@ -22,9 +22,8 @@ void PutU16(uint8_t* at, uint16_t value)
 
 } // namespace
 
-BlockService::BlockService(ConnectBlock* block, Station& station, const RadioEnvironment& environment,
-                           Random& random, Log& log)
-    : block_(block), station_(station), environment_(environment), random_(random), log_(log)
+BlockService::BlockService(ConnectBlock* block, ServiceCard& card, Log& log)
+    : block_(block), card_(card), log_(log)
 {
 }
 
@@ -84,11 +83,11 @@ void BlockService::TakeConfig(uint32_t cmd, Millis now)
     }
     ++commandsTaken_;
     std::vector<std::string> warnings;
-    const StationConfig config = CommandDecoder::DecodeConfig(bytes, station_.Config(), warnings);
+    const StationConfig config = CommandDecoder::DecodeConfig(bytes, card_.Config(), warnings);
     for (const std::string& warning : warnings)
         log_.Warn("SET_CONFIG: " + warning);
     log_.Detail("SET_CONFIG " + CommandDecoder::DescribeConfig(config));
-    if (station_.TakeConfig(config, now, random_))
+    if (card_.TakeConfig(config, now))
         log_.Info("configuration changed (" + CommandDecoder::DescribeConfig(config) + "): joining again");
 }
 
@@ -101,19 +100,19 @@ void BlockService::TakeWep(uint32_t cmd, Millis now)
     }
     ++commandsTaken_;
     std::vector<std::string> warnings;
-    const auto wep = CommandDecoder::DecodeWep(bytes, station_.Wep(), warnings);
+    const auto wep = CommandDecoder::DecodeWep(bytes, card_.Wep(), warnings);
     for (const std::string& warning : warnings)
         log_.Warn("SET_WEP: " + warning);
     if (!wep)
         return;
     log_.Detail("SET_WEP " + CommandDecoder::DescribeWep(*wep));
-    if (station_.TakeWep(*wep, now, random_))
+    if (card_.TakeWep(*wep, now))
         log_.Info("WEP settings changed (" + CommandDecoder::DescribeWep(*wep) + "): joining again");
 }
 
 void BlockService::WriteLinkInfo()
 {
-    const LinkInfo link = station_.Link(environment_);
+    const LinkInfo link = card_.Link();
     uint8_t* bytes = reinterpret_cast<uint8_t*>(block_);
     if (link.associated)
         std::memcpy(bytes + block::kLinkBssid, link.bssid.data(), link.bssid.size());
@@ -127,7 +126,7 @@ void BlockService::WriteLinkInfo()
 
 void BlockService::WriteChannelMask()
 {
-    PutU16(reinterpret_cast<uint8_t*>(block_) + block::kChannelMask, station_.Domain().ChannelMask());
+    PutU16(reinterpret_cast<uint8_t*>(block_) + block::kChannelMask, card_.ChannelMask());
 }
 
 void BlockService::Answer(uint8_t command, Millis now)
@@ -161,7 +160,7 @@ void BlockService::Poll(Millis now)
     else if (code == CMD_SET_WEP)
         TakeWep(cmd, now);
 
-    const Card card = station_.CardState();
+    const Card card = card_.CardState();
     if (card != lastCard_ && card == Card::In)
         cardInUntil_ = now + kCardInStands;
     lastCard_ = card;
@@ -180,4 +179,4 @@ void BlockService::Poll(Millis now)
     Answer(code, now);
 }
 
-} // namespace cardsim
+} // namespace service

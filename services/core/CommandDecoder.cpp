@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <cwctype>
 
-namespace cardsim {
+namespace service {
 
 namespace {
 
@@ -153,4 +153,4 @@ std::string CommandDecoder::DescribeWep(const WepSettings& wep)
     return text;
 }
 
-} // namespace cardsim
+} // namespace service

@@ -3,7 +3,7 @@
 #include <array>
 #include <utility>
 
-namespace cardsim {
+namespace service {
 
 std::optional<RegulatoryDomain> RegulatoryDomain::FromName(std::string_view name)
 {
@@ -18,4 +18,4 @@ std::optional<RegulatoryDomain> RegulatoryDomain::FromName(std::string_view name
     return std::nullopt;
 }
 
-} // namespace cardsim
+} // namespace service

@@ -9,7 +9,7 @@
 #include <functional>
 #include <optional>
 
-namespace cardsim {
+namespace service {
 
 namespace {
 
@@ -187,4 +187,4 @@ DriverSettings DriverRegistry::Load(std::vector<std::string>& notes)
     return settings;
 }
 
-} // namespace cardsim
+} // namespace service

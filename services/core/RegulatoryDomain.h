@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-namespace cardsim {
+namespace service {
 
 class RegulatoryDomain {
 public:
@@ -27,4 +27,4 @@ private:
     uint16_t mask_;
 };
 
-} // namespace cardsim
+} // namespace service

@@ -2,7 +2,7 @@
 
 #include <csignal>
 
-namespace cardsim {
+namespace service {
 
 namespace {
 volatile std::sig_atomic_t stopRequested = 0;
@@ -22,4 +22,4 @@ void StopSignal::Install()
 
 bool StopSignal::Requested() { return stopRequested != 0; }
 
-} // namespace cardsim
+} // namespace service

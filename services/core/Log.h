@@ -1,12 +1,12 @@
 #pragma once
-// The simulator's log on stderr: one line per event, stamped with the seconds since start.
+// A connection service's log on stderr: one line per event, stamped with the seconds since start.
 // Events and warnings are limited to a few a second, so a process that scribbles over the
 // block cannot flood the terminal; -v lines are not limited (they were asked for).
 
 #include <chrono>
 #include <string_view>
 
-namespace cardsim {
+namespace service {
 
 enum class Verbosity { Normal, Verbose };
 
@@ -14,7 +14,7 @@ class Log {
 public:
     explicit Log(Verbosity verbosity) : verbosity_(verbosity) {}
 
-    // Always shown: what the simulator is and does (start, socket, stop).
+    // Always shown: what the service is and does (start, socket, stop).
     void Start(std::string_view line);
     void Info(std::string_view line);
     // Only with -v: every command decoded.
@@ -35,4 +35,4 @@ private:
     long suppressed_ = 0;
 };
 
-} // namespace cardsim
+} // namespace service
