@@ -1,5 +1,7 @@
 #include "ControlSocket.h"
 
+#include "RuntimeFolder.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
@@ -20,23 +22,9 @@ constexpr size_t kMaxRequest = 64 * 1024;
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-// A folder only we may enter: our own, a real folder (not a link), no access for others.
-bool IsPrivateFolder(const std::filesystem::path& folder)
-{
-    struct stat info {};
-    return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
-           (info.st_mode & 077) == 0;
-}
-
 std::string SocketName(std::string_view blockName)
 {
-    std::string name = "wlan-cardsim-";
-    for (const char c : blockName.substr(blockName.starts_with('/') ? 1 : 0)) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                           c == '-' || c == '_' || c == '.';
-        name += plain ? c : '_';
-    }
-    return name + ".sock";
+    return service::FileNameFor("wlan-cardsim-", blockName, ".sock");
 }
 
 bool FillAddress(const std::filesystem::path& path, sockaddr_un& address)
@@ -80,26 +68,10 @@ std::optional<std::vector<std::string>> ParseRequest(const std::string& line)
 
 std::optional<std::filesystem::path> ControlSocket::PathFor(std::string_view blockName, std::string& error)
 {
-    std::filesystem::path folder;
-    // A runtime folder that others may enter, or that is not ours, is passed over as if unset:
-    // another user could otherwise plant a socket there that answers in our name.
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        runtime != nullptr && *runtime != '\0' && IsPrivateFolder(runtime)) {
-        folder = runtime;
-    } else {
-        const char* temp = std::getenv("TMPDIR");
-        folder = std::filesystem::path(temp != nullptr && *temp != '\0' ? temp : "/tmp") /
-                 ("wlan-cardsim-" + std::to_string(geteuid()));
-        if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-            error = Errno("cannot create " + folder.string());
-            return std::nullopt;
-        }
-        if (!IsPrivateFolder(folder)) {
-            error = folder.string() + " is not a private folder of this user (mode 0700): refusing to use it";
-            return std::nullopt;
-        }
-    }
-    std::filesystem::path path = folder / SocketName(blockName);
+    const auto folder = service::RuntimeFolder(error);
+    if (!folder)
+        return std::nullopt;
+    std::filesystem::path path = *folder / SocketName(blockName);
     sockaddr_un address{};
     if (!FillAddress(path, address)) {
         error = "the control socket's path is too long: " + path.string();

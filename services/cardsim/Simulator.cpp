@@ -4,6 +4,7 @@
 #include "ControlCommands.h"
 #include "ControlSocket.h"
 #include "DriverRegistry.h"
+#include "ServiceLock.h"
 #include "SimulatedCard.h"
 #include "Station.h"
 #include "StopSignal.h"
@@ -39,7 +40,8 @@ ExitCode Simulator::Serve(SimulatorOptions options)
     std::string error;
     const auto socketPath = ControlSocket::PathFor(blockName, error);
     auto control = socketPath ? ControlSocket::Listen(*socketPath, error) : std::nullopt;
-    if (!control) {
+    auto lock = control ? ServiceLock::Take(blockName, error) : std::nullopt;
+    if (!control || !lock) {
         log.Start("cannot serve: " + error);
         return ExitCode::CannotServe;
     }
