@@ -8,6 +8,7 @@
 #include <linux/nl80211.h>
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <array>
 #include <cerrno>
@@ -110,6 +111,17 @@ int OnError(sockaddr_nl*, nlmsgerr* error, void* arg)
     return NL_STOP;
 }
 
+// Reads and drops whatever an earlier request that timed out left behind. A dump the kernel
+// had not finished goes on as it is read, and a new dump would be refused while it runs.
+void DiscardStale(int fd)
+{
+    std::array<char, 8192> sink;
+    for (int reads = 0; reads < Nl80211::kMaxMessages; ++reads) {
+        if (recv(fd, sink.data(), sink.size(), MSG_DONTWAIT | MSG_TRUNC) < 0 && errno != EINTR)
+            return;
+    }
+}
+
 // Rates in the 500 kb/s units of nl80211's legacy rate list, in the order of the bits.
 constexpr std::array<uint8_t, 4> kLegacyRates = {2, 4, 11, 22};
 
@@ -183,6 +195,7 @@ int Nl80211::Exchange(nl_msg* message, Nl80211Reply& reply)
         nlmsg_free(message);
         return -EBADF;
     }
+    DiscardStale(nl_socket_get_fd(socket_));
     const int sent = nl_send_auto(socket_, message);
     reply.sequence = nlmsg_hdr(message)->nlmsg_seq;
     nlmsg_free(message);
