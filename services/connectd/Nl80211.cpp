@@ -147,7 +147,11 @@ std::optional<Nl80211> Nl80211::Open(std::string& error)
         return std::nullopt;
     }
     // From here every read waits in poll() first, with a limit, never in recvmsg().
-    nl_socket_set_nonblocking(socket);
+    if (const int rc = nl_socket_set_nonblocking(socket); rc < 0) {
+        error = std::string("nl80211: cannot make the socket non-blocking: ") + nl_geterror(rc);
+        nl_socket_free(socket);
+        return std::nullopt;
+    }
     return Nl80211(socket, family);
 }
 
