@@ -15,6 +15,8 @@ run_packages=(
   qt6-base-dev fonts-dejavu-core
   # libraries the code and the services use
   libunistring-dev libcli11-dev nlohmann-json3-dev
+  # the real connection service's kernel side: nl80211 over generic netlink, link events
+  libnl-genl-3-dev libnl-route-3-dev
   # the build folder is configured with its tests and benchmarks, which the run command shares
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   # a display for runs without one, and screenshots
@@ -31,6 +33,8 @@ test_packages=(
   # simulates radios, busybox as its first userland, the regulatory database it loads, and
   # the real supplicant, access point and nl80211 tool the guest runs from this machine
   qemu-system-x86 busybox-static wireless-regdb wpasupplicant hostapd iw
+  # network namespaces and veth pairs for the real service's tests on this machine
+  iproute2
 )
 
 case "$profile" in
