@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <tuple>
+#include <utility>
 
 namespace connectd {
 
@@ -70,21 +72,21 @@ std::string WordAfter(std::string_view text, std::string_view name)
     return std::string(rest.substr(0, rest.find(' ')));
 }
 
-// The text between `ssid="` and its closing quote; the supplicant escapes a quote inside
-// the name as \", so an escaped quote does not end it.
-std::string QuotedSsid(std::string_view text)
+// The text between `ssid="` and its closing quote, and what follows that quote; the
+// supplicant escapes a quote inside the name as \", so an escaped quote does not end it.
+std::pair<std::string, std::string_view> QuotedSsid(std::string_view text)
 {
     const size_t at = text.find(" ssid=\"");
     if (at == std::string_view::npos)
-        return {};
+        return {{}, text};
     const std::string_view rest = text.substr(at + 7);
     for (size_t i = 0; i < rest.size(); ++i) {
         if (rest[i] == '\\')
             ++i;
         else if (rest[i] == '"')
-            return std::string(rest.substr(0, i));
+            return {std::string(rest.substr(0, i)), rest.substr(i + 1)};
     }
-    return {};
+    return {{}, {}};
 }
 
 // The supplicant numbers its states in this order.
@@ -113,16 +115,15 @@ std::string Hex(const uint8_t* bytes, size_t count)
     return text;
 }
 
-// A value from 0 to 15 for `value` on a scale where `low` is 0 and `high` is 15, rounded to
-// the nearest level.
+// A value from 0 to 15 for `value` on a scale where `low` is 0 and `high` is 15: each level
+// is a fifteenth of the way, and the top one is reached only at `high`.
 uint8_t Level(int value, int low, int high)
 {
     if (value <= low)
         return 0;
     if (value >= high)
         return service::kLevelMax;
-    const int span = high - low;
-    return static_cast<uint8_t>(((value - low) * service::kLevelMax + span / 2) / span);
+    return static_cast<uint8_t>((value - low) * service::kLevelMax / (high - low));
 }
 
 // Bit i set for each channel i + 1 listed after "Mode[X] Channels:" in 1..14.
@@ -259,8 +260,10 @@ SupplicantEvent ParseEvent(std::string_view text)
         event.state = StateName(WordAfter(text, "state"));
     } else if (StartsWithWord(text, "CTRL-EVENT-SSID-TEMP-DISABLED")) {
         event.kind = EventKind::TempDisabled;
-        event.ssid = QuotedSsid(text);
-        event.reason = WordAfter(text, "reason");
+        // The name may hold " reason=" itself: read the reason after it.
+        std::string_view after;
+        std::tie(event.ssid, after) = QuotedSsid(text);
+        event.reason = WordAfter(after, "reason");
     }
     return event;
 }
