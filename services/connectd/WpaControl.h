@@ -5,6 +5,10 @@
 // a file beside the supplicant's socket when that folder lets us, else in /tmp. An abstract
 // address would leave no file behind, but it lives in the network namespace of the process
 // that bound it: a supplicant in another namespace cannot answer it.
+//
+// Our own client rather than the supplicant's static client library: that library brings its
+// os_* and wpa_printf symbols into our process, a fixed socket folder and fixed waits; this
+// protocol is a few lines of POSIX, and here every wait has the caller's limit.
 
 #include <chrono>
 #include <cstddef>
