@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 seconds=${1:-8}
 build=${2:-build-fuzz}
-targets=(registry_file cardsim_block cardsim_control pages_block)
+targets=(registry_file cardsim_block cardsim_control pages_block supplicant_reply)
 
 if [[ ! -x "$build/fuzz/fuzz_registry_file" ]]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -31,6 +31,7 @@ for target in "${targets[@]}"; do
   case $target in
     registry_file) dict=fuzz/registry_file.dict ;;
     cardsim_control) dict=fuzz/control.dict ;;
+    supplicant_reply) dict=fuzz/supplicant.dict ;;
     *) dict=fuzz/block.dict ;;
   esac
   work="$build/fuzz/work/$target"

@@ -8,7 +8,7 @@ namespace service {
 void Log::Write(std::string_view prefix, std::string_view line)
 {
     const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_);
-    std::fprintf(stderr, "wlan-cardsim [%9.3f] %.*s%.*s\n", elapsed.count(),
+    std::fprintf(stderr, "%s [%9.3f] %.*s%.*s\n", program_, elapsed.count(),
                  static_cast<int>(prefix.size()), prefix.data(), static_cast<int>(line.size()),
                  line.data());
     std::fflush(stderr);

@@ -12,7 +12,10 @@ enum class Verbosity { Normal, Verbose };
 
 class Log {
 public:
-    explicit Log(Verbosity verbosity) : verbosity_(verbosity) {}
+    explicit Log(Verbosity verbosity, const char* program = "wlan-cardsim")
+        : verbosity_(verbosity), program_(program)
+    {
+    }
 
     // Always shown: what the service is and does (start, socket, stop).
     void Start(std::string_view line);
@@ -29,6 +32,7 @@ private:
     void Limited(std::string_view prefix, std::string_view line);
 
     Verbosity verbosity_;
+    const char* program_;   // each line starts with it
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point windowStart_ = start_;
     int linesInWindow_ = 0;

@@ -1,0 +1,75 @@
+#include "Connectd.h"
+
+#include "BlockService.h"
+#include "CommandDecoder.h"
+#include "DriverRegistry.h"
+#include "ServiceLock.h"
+#include "StopSignal.h"
+#include "platform/SharedMemory.h"
+
+#include <poll.h>
+
+namespace connectd {
+
+ExitCode Connectd::Serve(CardOptions options, Verbosity verbosity)
+{
+    Log log(verbosity, "wlan-connectd");
+    StopSignal::Install();
+    const std::string blockName = platform::DefaultBlockName();
+
+    // One service per block: a simulator or another wlan-connectd serving it stops us here,
+    // before we touch the block.
+    std::string error;
+    const auto lock = ServiceLock::Take(blockName, error);
+    if (!lock) {
+        log.Start("cannot serve: " + error);
+        return ExitCode::CannotServe;
+    }
+
+    std::vector<std::string> notes;
+    const DriverSettings settings = DriverRegistry::Load(notes);
+    for (const std::string& note : notes)
+        log.Start("registry: " + note);
+
+    auto memory = platform::SharedMemory::CreateOrOpen(blockName, block::kSize);
+    if (!memory.IsOpen() || memory.IsPrivate()) {
+        log.Start("cannot serve: the block " + blockName + " cannot be shared");
+        return ExitCode::CannotServe;
+    }
+    auto view = platform::MappedView::Map(memory);
+    if (view.Data() == nullptr || view.Size() < block::kSize) {
+        log.Start("cannot serve: the block " + blockName + " cannot be mapped");
+        return ExitCode::CannotServe;
+    }
+    auto* block = static_cast<ConnectBlock*>(view.Data());
+
+    log.Start("serving block " + blockName + " for " + options.interface + " (supplicant folder " +
+              options.ctrlDir.string() + (options.domain ? ", country of " + std::string(options.domain->Name()) : "") +
+              ")");
+    log.Start("starting with " + CommandDecoder::DescribeConfig(settings.config) + " wep " +
+              CommandDecoder::DescribeWep(settings.wep));
+    SupplicantCard card(std::move(options), settings.config, settings.wep, log);
+    BlockService service(block, card, log);
+
+    const auto start = std::chrono::steady_clock::now();
+    while (!StopSignal::Requested()) {
+        const Millis now = std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - start);
+        card.Step(now);
+        service.Poll(now);
+        // Another process shrank the block: nobody would see what we serve.
+        if (view.IsPrivate()) {
+            log.Start("cannot serve: the block " + blockName + " was shrunk by another process");
+            return ExitCode::CannotServe;
+        }
+        // The block has no descriptor to wait on, so the wait is bounded by the poll period;
+        // the supplicant's events and the link watch end it early.
+        std::vector<pollfd> fds;
+        for (int fd : card.WaitFds())
+            fds.push_back({fd, POLLIN, 0});
+        poll(fds.data(), fds.size(), static_cast<int>(kPollPeriod.count()));
+    }
+    log.Start("stopping on signal");
+    return ExitCode::Ok;
+}
+
+} // namespace connectd

@@ -1,0 +1,96 @@
+#pragma once
+// A real wireless card, driven through the wpa_supplicant that runs on its interface. The
+// service owns one network in the supplicant, rebuilt from the utility's settings on every
+// change (a key cannot be cleared there). The card is in while the interface exists and the
+// supplicant answers on its control socket; it goes out when either goes away, and comes back
+// in, with the settings applied again, when both are there once more.
+//
+// What the card learns comes from the supplicant's attached events and from rtnetlink; the
+// one timed look is a PING every second, since a supplicant killed outright sends no event.
+
+#include "Log.h"
+#include "Nl80211.h"
+#include "LinkWatch.h"
+#include "RegulatoryDomain.h"
+#include "ServiceCard.h"
+#include "SupplicantText.h"
+#include "WpaControl.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace connectd {
+
+using namespace service;
+
+struct CardOptions {
+    std::string interface;
+    std::filesystem::path ctrlDir = "/run/wpa_supplicant";
+    // The country set at start, and the channels reported when the supplicant lists none.
+    std::optional<RegulatoryDomain> domain;
+};
+
+class SupplicantCard final : public ServiceCard {
+public:
+    SupplicantCard(CardOptions options, StationConfig config, WepSettings wep, Log& log);
+
+    Card CardState() const override { return card_; }
+    LinkInfo Link() const override { return link_; }
+    uint16_t ChannelMask() const override { return mask_; }
+    const StationConfig& Config() const override { return config_; }
+    const WepSettings& Wep() const override { return wep_; }
+    bool TakeConfig(const StationConfig& config, Millis now) override;
+    bool TakeWep(const WepSettings& wep, Millis now) override;
+
+    // The descriptors worth waking for: the supplicant's events and the link watch.
+    std::vector<int> WaitFds() const;
+    // Does what is due now: events, the interface's comings and goings, a retry each second
+    // while the card is out, the liveness PING, the link refresh.
+    void Step(Millis now);
+
+    static constexpr Millis kRetryPeriod{1000};
+    static constexpr Millis kPingPeriod{1000};
+    static constexpr Millis kLinkRefresh{200};
+    static constexpr std::chrono::milliseconds kReplyLimit{1500};
+    // The identity our network carries in the supplicant, so a restarted service finds it.
+    static constexpr std::string_view kNetworkTag = "wlan-connectd";
+
+private:
+    bool InterfacePresent() const;
+    std::optional<std::string> Request(std::string_view command);
+    bool RequestOk(std::string_view command);
+    void TryIn(Millis now);
+    void GoOut(const std::string& reason);
+    void ReadEvents(Millis now);
+    void RemoveOurNetworks();
+    void ApplySettings();
+    void ApplyRates();
+    void RefreshLink();
+    void RefreshMask();
+    uint16_t FallbackMask() const;
+
+    CardOptions options_;
+    StationConfig config_;
+    WepSettings wep_;
+    Log& log_;
+    std::optional<WpaControl> requests_;
+    std::optional<WpaControl> events_;
+    std::optional<Nl80211> nl80211_;
+    std::optional<LinkWatch> watch_;
+    Card card_ = Card::Out;
+    LinkInfo link_;
+    uint16_t mask_ = 0;
+    int networkId_ = -1;
+    bool refused_ = false;             // the settings cannot be given to the supplicant
+    bool ratesWarned_ = false;
+    bool wirelessNoted_ = false;
+    std::string outReason_;
+    bool outSaid_ = false;             // an outage is said once
+    Millis nextAttempt_{0};
+    Millis nextPing_{0};
+    Millis nextRefresh_{0};
+};
+
+} // namespace connectd

@@ -1,0 +1,239 @@
+// wlan-connectd as a user runs it, against the real wpa_supplicant: the supplicant's wired
+// driver on one end of a veth pair in a network namespace of its own, the service beside it
+// serving a private block, and the test in the utility's place, posting through the project's
+// link code. The wired driver has no radio: its "association" is the 802.1X port (BSSID
+// 01:80:c2:00:00:03, frequency 0), and it has no signal, channel list, power save or WEP.
+
+#include "link/ConnectBlock.h"
+#include "link/ConnectChannel.h"
+#include "platform/SharedMemory.h"
+#include "radiolab/CtrlSocket.h"
+#include "support/CardsimProcess.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using testenv::WaitUntil;
+
+// Generous: the sanitizer build on a loaded machine. The conditions end every wait.
+constexpr auto kPatience = 60s;
+
+pid_t Spawn(std::vector<std::string> args, const std::filesystem::path& log)
+{
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? pid : -1;
+}
+
+int RunCommand(std::vector<std::string> args, const std::filesystem::path& log)
+{
+    const pid_t pid = Spawn(std::move(args), log);
+    int status = 0;
+    if (pid <= 0 || waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Stop(pid_t& pid, int signal = SIGTERM)
+{
+    if (pid <= 0)
+        return;
+    kill(pid, signal);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+size_t Count(const std::string& text, const std::string& what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+std::string FormatBssidOf(const ConnectChannel& channel)
+{
+    std::string text;
+    for (size_t i = 0; i < 6; ++i) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, i == 0 ? "%02x" : ":%02x", channel.ReadU8(block::kLinkBssid + i));
+        text += pair;
+    }
+    return text;
+}
+
+class ConnectdProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0)
+            WLAN_SKIP_UNLESS_CI("network namespaces need root");
+        if (RunCommand({"ip", "netns", "add", ns_}, log_) != 0)
+            WLAN_SKIP_UNLESS_CI("cannot create a network namespace here");
+        ASSERT_TRUE(AddInterface());
+        mkdir(ctrlDir_.c_str(), 0700);
+        StartSupplicant();
+        ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(ctrlDir_ / "va"); }, kPatience));
+        service_ = Spawn({"ip", "netns", "exec", ns_, WLAN_CONNECTD_BUILT, "--interface", "va", "--ctrl-dir",
+                          ctrlDir_.string(), "-v"},
+                         folder_ / "service.log");
+        ASSERT_GT(service_, 0);
+        memory_ = platform::SharedMemory::CreateOrOpen(blockName_, block::kSize);
+        view_ = platform::MappedView::Map(memory_);
+        ASSERT_FALSE(memory_.IsPrivate());
+        channel_ = ConnectChannel(static_cast<ConnectBlock*>(view_.Data()));
+    }
+
+    void TearDown() override
+    {
+        Stop(service_);
+        Stop(supplicant_);
+        RunCommand({"ip", "netns", "del", ns_}, log_);
+    }
+
+    bool AddInterface()
+    {
+        return RunCommand({"ip", "-n", ns_, "link", "add", "va", "type", "veth", "peer", "name", "vb"}, log_) == 0 &&
+               RunCommand({"ip", "-n", ns_, "link", "set", "va", "up"}, log_) == 0 &&
+               RunCommand({"ip", "-n", ns_, "link", "set", "vb", "up"}, log_) == 0;
+    }
+
+    void StartSupplicant()
+    {
+        supplicant_ = Spawn({"ip", "netns", "exec", ns_, "wpa_supplicant", "-Dwired", "-i", "va", "-C",
+                             ctrlDir_.string()},
+                            folder_ / "supplicant.log");
+    }
+
+    uint8_t Status() const { return static_cast<uint8_t>(channel_.StatusWord() >> 24); }
+    std::string Log() const { return testenv::ReadFile(folder_ / "service.log"); }
+
+    // The link as the Status page reads it: LINK_INFO posted, then a fresh answer.
+    bool LinkShows(bool associated)
+    {
+        channel_.PostLinkInfo();
+        return WaitUntil([&] { return Status() == STAT_LINK_INFO && channel_.IsNotAssociated() != associated; },
+                         kPatience);
+    }
+
+    // What the supplicant holds for the service's network: `field` of the network tagged as ours.
+    std::string OurNetwork(const std::string& field)
+    {
+        auto ctrl = CtrlSocket::Open((ctrlDir_ / "va").string());
+        if (!ctrl)
+            return "(no supplicant)";
+        const std::string list = ctrl->Request("LIST_NETWORKS");
+        for (size_t at = list.find('\n'); at != std::string::npos; at = list.find('\n', at + 1)) {
+            const std::string id = list.substr(at + 1, list.find('\t', at + 1) - at - 1);
+            if (!id.empty() && ctrl->Request("GET_NETWORK " + id + " id_str") == "\"wlan-connectd\"")
+                return ctrl->Request("GET_NETWORK " + id + " " + field);
+        }
+        return "(no network of ours)";
+    }
+
+    void PostName(std::u16string_view name)
+    {
+        channel_.PostConfig({1, 15, 2, 6, name});
+        ASSERT_TRUE(WaitUntil([&] { return (channel_.CommandWord() >> 24) == 0; }, kPatience));
+    }
+
+    testenv::TempDir folder_;
+    std::filesystem::path log_ = folder_ / "commands.log";
+    std::filesystem::path ctrlDir_ = folder_ / "ctrl";
+    std::string ns_ = "wlct" + std::to_string(getpid());
+    std::string blockName_ = testenv::UniqueBlockName();
+    testenv::ScopedEnv blockEnv_{"WLAN_CONNECT_BLOCK", blockName_};
+    testenv::ScopedEnv registryEnv_{"WLAN_REGISTRY_FILE", (folder_ / "registry.reg").string()};
+    pid_t supplicant_ = -1;
+    pid_t service_ = -1;
+    platform::SharedMemory memory_;
+    platform::MappedView view_;
+    ConnectChannel channel_{nullptr};
+};
+
+TEST_F(ConnectdProcessTest, AppliesWhatTheUtilityPostsAndReportsTheLinkTheDriverHas)
+{
+    // The driver's defaults join any open network; the wired port counts as one.
+    ASSERT_TRUE(LinkShows(true)) << Log();
+    EXPECT_EQ(FormatBssidOf(channel_), "01:80:c2:00:00:03");
+    EXPECT_EQ(channel_.ReadU8(block::kLinkChannel), 0) << "frequency 0 is no channel";
+    EXPECT_EQ(channel_.ReadU8(block::kLinkStrength), 0) << "no signal figures: strength 0";
+    EXPECT_EQ(channel_.ReadU16(block::kLinkRate), 8) << "the fastest rate of the set";
+
+    PostName(u"Bench");
+    EXPECT_EQ(OurNetwork("ssid"), "\"Bench\"");
+    EXPECT_EQ(OurNetwork("key_mgmt"), "NONE");
+    ASSERT_TRUE(LinkShows(true)) << Log();
+
+    // 33 bytes fit the block but not 802.11: refused with one line, and no link meanwhile.
+    PostName(u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456");
+    ASSERT_TRUE(LinkShows(false)) << Log();
+    EXPECT_EQ(Count(Log(), "settings refused"), 1u) << Log();
+    EXPECT_EQ(OurNetwork("ssid"), "(no network of ours)");
+
+    // The wired driver has no WEP: the supplicant disables a network with a key, so no link;
+    // the channel list falls back to the domain's.
+    const uint8_t keys[20] = {1, 2, 3, 4, 5};
+    channel_.PostWep(2, 1, keys);
+    ASSERT_TRUE(WaitUntil([&] { return (channel_.CommandWord() >> 24) == 0; }, kPatience));
+    ASSERT_TRUE(LinkShows(false)) << Log();
+    channel_.PostWep(0, 1, keys);
+    ASSERT_TRUE(WaitUntil([&] { return (channel_.CommandWord() >> 24) == 0; }, kPatience));
+    ASSERT_TRUE(LinkShows(true)) << Log();
+    channel_.PostChannelList();
+    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CHANNEL_LIST; }, kPatience));
+    EXPECT_EQ(channel_.ChannelMask(), 0x07FF) << "channels 1-11 when the supplicant lists none";
+
+    // One service per block: a second one stops before it touches the block.
+    const int second = RunCommand({WLAN_CONNECTD_BUILT, "--interface", "va", "--ctrl-dir", ctrlDir_.string()},
+                           folder_ / "second.log");
+    EXPECT_EQ(second, 4);
+    EXPECT_NE(testenv::ReadFile(folder_ / "second.log").find("another connection service serves"), std::string::npos);
+}
+
+TEST_F(ConnectdProcessTest, FollowsTheSupplicantAndTheInterfaceOutAndBackIn)
+{
+    PostName(u"Bench");
+    ASSERT_TRUE(LinkShows(true)) << Log();
+
+    Stop(supplicant_, SIGKILL);
+    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_OUT; }, kPatience)) << Log();
+    StartSupplicant();
+    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_IN; }, kPatience)) << Log();
+    ASSERT_TRUE(LinkShows(true)) << Log();
+    EXPECT_EQ(OurNetwork("ssid"), "\"Bench\"") << "the settings are applied again";
+
+    ASSERT_EQ(RunCommand({"ip", "-n", ns_, "link", "del", "va"}, log_), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_OUT; }, kPatience)) << Log();
+    ASSERT_TRUE(AddInterface());
+    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_IN; }, kPatience)) << Log();
+    ASSERT_TRUE(LinkShows(true)) << Log();
+
+    // Each outage is said once, however often the service looked meanwhile.
+    EXPECT_EQ(Count(Log(), "card out:"), 2u) << Log();
+}
+
+} // namespace
