@@ -303,6 +303,11 @@ void SupplicantCard::ReadEvents(Millis now)
         case EventKind::Terminating:
             GoOut("the supplicant stopped");
             return;
+        case EventKind::Other:
+            // A new country reaches the driver some time after SET country is answered.
+            if (event.text.starts_with("CTRL-EVENT-REGDOM-CHANGE"))
+                RefreshMask();
+            break;
         case EventKind::TempDisabled:
             log_.Info("the network was refused: " + event.text);
             nextRefresh_ = now;

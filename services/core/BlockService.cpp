@@ -126,7 +126,8 @@ void BlockService::WriteLinkInfo()
 
 void BlockService::WriteChannelMask()
 {
-    PutU16(reinterpret_cast<uint8_t*>(block_) + block::kChannelMask, card_.ChannelMask());
+    publishedMask_ = card_.ChannelMask();
+    PutU16(reinterpret_cast<uint8_t*>(block_) + block::kChannelMask, publishedMask_);
 }
 
 void BlockService::Answer(uint8_t command, Millis now)
@@ -140,7 +141,8 @@ void BlockService::Answer(uint8_t command, Millis now)
             nextLinkRefresh_ = now + kLinkRefresh;
         }
     } else if (command == CMD_CHANNEL_LIST) {
-        if (newRequest || PublishedStatus() != STAT_CHANNEL_LIST) {
+        // The card's channels can change while the request stands (a new regulatory domain).
+        if (newRequest || PublishedStatus() != STAT_CHANNEL_LIST || card_.ChannelMask() != publishedMask_) {
             WriteChannelMask();
             Publish(STAT_CHANNEL_LIST);
         }

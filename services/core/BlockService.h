@@ -61,6 +61,7 @@ private:
     Millis cardInUntil_{0};
     Millis nextLinkRefresh_{0};
     uint32_t statusCount_ = 0;
+    uint16_t publishedMask_ = 0;
     uint32_t commandsTaken_ = 0;
 };
 
