@@ -39,6 +39,19 @@ std::vector<int> NetworkIds(std::string_view list)
     return ids;
 }
 
+// The id ADD_NETWORK answers: up to nine digits and a line end, nothing else.
+std::optional<int> NetworkIdOf(std::string_view reply)
+{
+    if (reply.ends_with('\n'))
+        reply.remove_suffix(1);
+    if (reply.empty() || reply.size() > 9 || !std::all_of(reply.begin(), reply.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    int id = 0;
+    for (const char c : reply)
+        id = id * 10 + (c - '0');
+    return id;
+}
+
 } // namespace
 
 SupplicantCard::SupplicantCard(CardOptions options, StationConfig config, WepSettings wep, Log& log)
@@ -197,20 +210,20 @@ void SupplicantCard::ApplySettings()
     }
     refused_ = false;
     const auto added = Request("ADD_NETWORK");
-    if (!added || added->empty() || !std::all_of(added->begin(), added->end() - (added->back() == '\n'),
-                                                 [](char c) { return c >= '0' && c <= '9'; })) {
+    const auto id = added ? NetworkIdOf(*added) : std::nullopt;
+    if (!id) {
         if (added)
             log_.Warn("the supplicant refused ADD_NETWORK");
         return;
     }
-    networkId_ = std::stoi(added->substr(0, std::min<size_t>(added->size(), 9)));
-    const std::string id = std::to_string(networkId_);
-    bool ok = RequestOk("SET_NETWORK " + id + " id_str \"" + std::string(kNetworkTag) + "\"");
+    networkId_ = *id;
+    const std::string idText = std::to_string(networkId_);
+    bool ok = RequestOk("SET_NETWORK " + idText + " id_str \"" + std::string(kNetworkTag) + "\"");
     for (const std::string& command : NetworkCommands(networkId_, config_, wep_))
         ok = ok && RequestOk(command);
     if (!ok)
         return;
-    RequestOk("SELECT_NETWORK " + id);
+    RequestOk("SELECT_NETWORK " + idText);
     // Power save is the driver's; a driver without it (a wired test bench) refuses, once per apply.
     if (const auto reply = Request(PowerSaveCommand(config_.psMode)); reply && reply->rfind("OK", 0) != 0)
         log_.Detail("power save not available on " + options_.interface);
