@@ -8,6 +8,7 @@
 #include "SimulatedCard.h"
 #include "Station.h"
 #include "StopSignal.h"
+#include "ServedBlock.h"
 #include "platform/SharedMemory.h"
 
 #include <cstdio>
@@ -51,17 +52,10 @@ ExitCode Simulator::Serve(SimulatorOptions options)
     for (const std::string& note : notes)
         log.Start("registry: " + note);
 
-    auto memory = platform::SharedMemory::CreateOrOpen(blockName, block::kSize);
-    if (!memory.IsOpen() || memory.IsPrivate()) {
-        log.Start("cannot serve: the block " + blockName + " cannot be shared");
+    auto served = ServedBlock::Open(blockName, log);
+    if (!served)
         return ExitCode::CannotServe;
-    }
-    auto view = platform::MappedView::Map(memory);
-    if (view.Data() == nullptr || view.Size() < block::kSize) {
-        log.Start("cannot serve: the block " + blockName + " cannot be mapped");
-        return ExitCode::CannotServe;
-    }
-    auto* block = static_cast<ConnectBlock*>(view.Data());
+    ConnectBlock* block = served->Block();
 
     Random walk(options.seed);
     Random events(options.seed ^ kEventStream);
@@ -96,9 +90,7 @@ ExitCode Simulator::Serve(SimulatorOptions options)
         if (const std::string event = station.Step(now, environment, events); !event.empty())
             log.Info(event);
         service.Poll(now);
-        // Another process shrank the block: the view is private memory now, so nobody would
-        // see what we serve. Stop with a clear line rather than serve nobody.
-        if (view.IsPrivate()) {
+        if (served->Lost()) {
             log.Start("cannot serve: the block " + blockName + " was shrunk by another process");
             return ExitCode::CannotServe;
         }

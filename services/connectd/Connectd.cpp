@@ -5,6 +5,7 @@
 #include "DriverRegistry.h"
 #include "ServiceLock.h"
 #include "StopSignal.h"
+#include "ServedBlock.h"
 #include "platform/SharedMemory.h"
 
 #include <poll.h>
@@ -31,17 +32,10 @@ ExitCode Connectd::Serve(CardOptions options, Verbosity verbosity)
     for (const std::string& note : notes)
         log.Start("registry: " + note);
 
-    auto memory = platform::SharedMemory::CreateOrOpen(blockName, block::kSize);
-    if (!memory.IsOpen() || memory.IsPrivate()) {
-        log.Start("cannot serve: the block " + blockName + " cannot be shared");
+    auto served = ServedBlock::Open(blockName, log);
+    if (!served)
         return ExitCode::CannotServe;
-    }
-    auto view = platform::MappedView::Map(memory);
-    if (view.Data() == nullptr || view.Size() < block::kSize) {
-        log.Start("cannot serve: the block " + blockName + " cannot be mapped");
-        return ExitCode::CannotServe;
-    }
-    auto* block = static_cast<ConnectBlock*>(view.Data());
+    ConnectBlock* block = served->Block();
 
     log.Start("serving block " + blockName + " for " + options.interface + " (supplicant folder " +
               options.ctrlDir.string() + (options.domain ? ", country of " + std::string(options.domain->Name()) : "") +
@@ -56,8 +50,7 @@ ExitCode Connectd::Serve(CardOptions options, Verbosity verbosity)
         const Millis now = std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - start);
         card.Step(now);
         service.Poll(now);
-        // Another process shrank the block: nobody would see what we serve.
-        if (view.IsPrivate()) {
+        if (served->Lost()) {
             log.Start("cannot serve: the block " + blockName + " was shrunk by another process");
             return ExitCode::CannotServe;
         }
