@@ -11,6 +11,8 @@ profile=${1:-test}
 run_packages=(
   # toolchain and build
   g++ cmake ninja-build ccache pkg-config
+  # the manual pages are made from their scdoc sources in every build
+  scdoc
   # the user-interface toolkit and a real font for it
   qt6-base-dev fonts-dejavu-core
   # libraries the code and the services use
