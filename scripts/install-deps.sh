@@ -33,6 +33,9 @@ test_packages=(
   # simulates radios, busybox as its first userland, the regulatory database it loads, and
   # the real supplicant, access point and nl80211 tool the guest runs from this machine
   qemu-system-x86 busybox-static wireless-regdb wpasupplicant hostapd iw
+  # the Debian packages: their build (debhelper), lintian, and the validators of the desktop
+  # entry, the AppStream entry and the manual pages that the package test runs on them
+  debhelper lintian desktop-file-utils appstream man-db
 )
 
 case "$profile" in
