@@ -34,8 +34,9 @@ test_packages=(
   # the real supplicant, access point and nl80211 tool the guest runs from this machine
   qemu-system-x86 busybox-static wireless-regdb wpasupplicant hostapd iw
   # the Debian packages: their build (debhelper), lintian, and the validators of the desktop
-  # entry, the AppStream entry and the manual pages that the package test runs on them
-  debhelper lintian desktop-file-utils appstream man-db
+  # entry, the AppStream entry, the manual pages and the user units that the package test
+  # runs on them
+  debhelper lintian desktop-file-utils appstream man-db systemd
 )
 
 case "$profile" in

@@ -41,7 +41,7 @@ packages=(wlan-utility wlan-cardsim)
 grep -q '^Package: wlan-connectd$' "$root/debian/control" && packages+=(wlan-connectd)
 
 for tool in git dpkg-buildpackage dh dh_auto_configure lintian desktop-file-validate appstreamcli man \
-  scdoc apt-get flock; do
+  scdoc systemd-analyze apt-get flock; do
   command -v "$tool" >/dev/null || cannot_run "$tool is missing"
 done
 if [ "$(id -u)" -eq 0 ]; then
@@ -145,9 +145,14 @@ for package in "${packages[@]}"; do
 done
 say "$(wc -l <"$listed") files installed"
 
-# Shipped disabled: installing enables the user unit for nobody.
-for wants in /etc/systemd/user/*.wants; do
-  [ -e "$wants/wlan-cardsim.service" ] && fail "installing enabled wlan-cardsim.service ($wants)"
+# The user units as systemd reads them (their programs and manual pages are there), and
+# shipped disabled: installing enables them for nobody.
+mkdir -m 0700 "$private/verify"
+for unit in $(grep '^/usr/lib/systemd/user/' "$listed"); do
+  XDG_RUNTIME_DIR="$private/verify" systemd-analyze --user verify "$unit" || fail "systemd-analyze verify $unit"
+  for wants in /etc/systemd/user/*.wants; do
+    [ ! -e "$wants/${unit##*/}" ] || fail "installing enabled ${unit##*/} ($wants)"
+  done
 done
 
 say "the shipped desktop entry, AppStream entry and manual pages"
