@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures, builds and runs every test in both flavours:
 # build/ (warnings as errors) and build-asan/ (AddressSanitizer and UndefinedBehaviorSanitizer),
-# and runs the fuzz targets briefly from build-fuzz/ (clang).
+# builds, installs and purges the Debian packages, and runs the fuzz targets briefly from
+# build-fuzz/ (clang).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
