@@ -32,7 +32,7 @@ cannot_run() {
   if [ -n "${CI:-}" ]; then
     fail "$1; CI is set, so this step may not be skipped"
   fi
-  echo "package-test: SKIPPED: $1 (scripts/install-deps.sh test installs the tools)" >&2
+  echo "package-test: SKIPPED: $1" >&2
   exit 77
 }
 
@@ -42,7 +42,7 @@ grep -q '^Package: wlan-connectd$' "$root/debian/control" && packages+=(wlan-con
 
 for tool in git dpkg-buildpackage dh dh_auto_configure lintian desktop-file-validate appstreamcli man \
   scdoc systemd-analyze apt-get flock; do
-  command -v "$tool" >/dev/null || cannot_run "$tool is missing"
+  command -v "$tool" >/dev/null || cannot_run "$tool is missing (scripts/install-deps.sh test installs it)"
 done
 if [ "$(id -u)" -eq 0 ]; then
   sudo=()
