@@ -11,6 +11,8 @@ profile=${1:-test}
 run_packages=(
   # toolchain and build
   g++ cmake ninja-build ccache pkg-config
+  # the manual pages are made from their scdoc sources in every build
+  scdoc
   # the user-interface toolkit and a real font for it
   qt6-base-dev fonts-dejavu-core
   # libraries the code and the services use
@@ -35,6 +37,10 @@ test_packages=(
   qemu-system-x86 busybox-static wireless-regdb wpasupplicant hostapd iw
   # network namespaces and veth pairs for the real service's tests on this machine
   iproute2
+  # the Debian packages: their build (debhelper), lintian, and the validators of the desktop
+  # entry, the AppStream entry, the manual pages and the user units that the package test
+  # runs on them
+  debhelper lintian desktop-file-utils appstream man-db systemd
 )
 
 case "$profile" in

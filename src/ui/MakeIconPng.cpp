@@ -1,6 +1,8 @@
 // Build tool: writes every image of icon 128 as a PNG file for the desktop entry,
 // <folder>/<size>x<size>/wlan-utility.png, from the same pixels the window uses. The files
-// keep the 16-colour palette (4 bits a pixel) with index 0 transparent.
+// keep the 16-colour palette (4 bits a pixel) with index 0 transparent. Menus and software
+// centres want larger icons than the card's two images, so the 32 x 32 one is also written
+// at 64 and 128 pixels, each of its pixels a square block: enlarged, never redrawn.
 
 #include "ui/AppIcon.h"
 
@@ -72,13 +74,16 @@ Bytes ZlibStored(const Bytes& raw)
     return out;
 }
 
-Bytes EncodePng(const fw::IconImage& image)
+// The image with each pixel repeated factor times across and down.
+Bytes EncodePng(const fw::IconImage& image, size_t factor)
 {
     Bytes png = "\x89PNG\r\n\x1a\n";
 
+    const size_t source = static_cast<size_t>(image.size);
+    const size_t size = source * factor;
     Bytes header;
-    PutBe32(header, static_cast<uint32_t>(image.size));
-    PutBe32(header, static_cast<uint32_t>(image.size));
+    PutBe32(header, static_cast<uint32_t>(size));
+    PutBe32(header, static_cast<uint32_t>(size));
     header += std::string{"\x04\x03\x00\x00\x00", 5};  // 4-bit palette, no interlace
     PutChunk(png, "IHDR", header);
 
@@ -92,19 +97,32 @@ Bytes EncodePng(const fw::IconImage& image)
     PutChunk(png, "PLTE", palette);
     PutChunk(png, "tRNS", alpha);
 
+    const auto pixel = [&](size_t x, size_t y) -> uint8_t {
+        return x < size ? image.pixels[(y / factor) * source + x / factor] : 0;
+    };
     Bytes raw;
-    const size_t size = static_cast<size_t>(image.size);
     for (size_t y = 0; y < size; ++y) {
         raw.push_back(0);  // no filter
-        for (size_t x = 0; x < size; x += 2) {
-            const uint8_t hi = image.pixels[y * size + x];
-            const uint8_t lo = x + 1 < size ? image.pixels[y * size + x + 1] : 0;
-            raw.push_back(static_cast<char>((hi << 4) | (lo & 0x0F)));
-        }
+        for (size_t x = 0; x < size; x += 2)
+            raw.push_back(static_cast<char>((pixel(x, y) << 4) | (pixel(x + 1, y) & 0x0F)));
     }
     PutChunk(png, "IDAT", ZlibStored(raw));
     PutChunk(png, "IEND", {});
     return png;
+}
+
+bool WritePng(const std::filesystem::path& folder, const fw::IconImage& image, size_t factor)
+{
+    const std::string size = std::to_string(static_cast<size_t>(image.size) * factor);
+    const std::filesystem::path dir = folder / (size + "x" + size);
+    std::filesystem::create_directories(dir);
+    std::ofstream file(dir / "wlan-utility.png", std::ios::binary | std::ios::trunc);
+    file << EncodePng(image, factor);
+    if (!file.flush()) {
+        std::fprintf(stderr, "wlan-icon-png: cannot write %s\n", (dir / "wlan-utility.png").c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -116,16 +134,11 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::filesystem::path folder = argv[1];
-    for (const fw::IconImage& image : kAppIcon.images) {
-        const std::string size = std::to_string(image.size);
-        const std::filesystem::path dir = folder / (size + "x" + size);
-        std::filesystem::create_directories(dir);
-        std::ofstream file(dir / "wlan-utility.png", std::ios::binary | std::ios::trunc);
-        file << EncodePng(image);
-        if (!file.flush()) {
-            std::fprintf(stderr, "%s: cannot write %s\n", argv[0], (dir / "wlan-utility.png").c_str());
+    for (const fw::IconImage& image : kAppIcon.images)
+        if (!WritePng(folder, image, 1))
             return 1;
-        }
-    }
+    for (size_t factor : {2u, 4u})
+        if (!WritePng(folder, kAppIcon.images.back(), factor))
+            return 1;
     return 0;
 }

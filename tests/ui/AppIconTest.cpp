@@ -1,5 +1,5 @@
 // Icon 128: two images of 16 colours, and the desktop entry's PNG files made from the very
-// same pixels.
+// same pixels (the larger ones with each pixel of the 32 x 32 image repeated).
 #include "ui/AppIcon.h"
 
 #include "framework/Icon.h"
@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -33,21 +34,35 @@ TEST(AppIcon, HasA16And32PixelImageOfPaletteIndexes)
     EXPECT_FALSE(fw::Icon::Load(kAppIcon).IsNull());
 }
 
-class DesktopIconTest : public ::testing::TestWithParam<int> {};
+// Each PNG file: an image of the icon, by its index, and how many times each of its pixels is
+// repeated across and down (the larger sizes are the 32 x 32 image enlarged).
+struct DesktopIcon {
+    size_t image;
+    int factor;
+};
+
+void PrintTo(const DesktopIcon& icon, std::ostream* out)
+{
+    *out << "image " << icon.image << " times " << icon.factor;
+}
+
+class DesktopIconTest : public ::testing::TestWithParam<DesktopIcon> {};
 
 TEST_P(DesktopIconTest, PngShowsTheSamePixels)
 {
-    const fw::IconImage& image = kAppIcon.images[static_cast<size_t>(GetParam())];
-    const std::string size = std::to_string(image.size);
+    const fw::IconImage& image = kAppIcon.images[GetParam().image];
+    const int factor = GetParam().factor;
+    const int pngSize = image.size * factor;
+    const std::string size = std::to_string(pngSize);
     const std::string path = std::string(DESKTOP_ICON_DIR) + "/" + size + "x" + size + "/wlan-utility.png";
 
     QImage png;
     ASSERT_TRUE(png.load(QString::fromStdString(path))) << path;
-    ASSERT_EQ(png.width(), image.size);
-    ASSERT_EQ(png.height(), image.size);
-    for (int y = 0; y < image.size; ++y)
-        for (int x = 0; x < image.size; ++x) {
-            const uint32_t want = image.palette[image.pixels[static_cast<size_t>(y * image.size + x)]];
+    ASSERT_EQ(png.width(), pngSize);
+    ASSERT_EQ(png.height(), pngSize);
+    for (int y = 0; y < pngSize; ++y)
+        for (int x = 0; x < pngSize; ++x) {
+            const uint32_t want = image.palette[image.pixels[static_cast<size_t>((y / factor) * image.size + x / factor)]];
             const QRgb got = png.pixel(x, y);
             if (qAlpha(want) == 0)
                 ASSERT_EQ(qAlpha(got), 0) << "at " << x << "," << y;
@@ -56,7 +71,10 @@ TEST_P(DesktopIconTest, PngShowsTheSamePixels)
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(EachImage, DesktopIconTest, ::testing::Values(0, 1),
-                         [](const auto& info) { return info.param == 0 ? std::string("Small") : std::string("Large"); });
+INSTANTIATE_TEST_SUITE_P(EachSize, DesktopIconTest,
+                         ::testing::Values(DesktopIcon{0, 1}, DesktopIcon{1, 1}, DesktopIcon{1, 2}, DesktopIcon{1, 4}),
+                         [](const auto& info) {
+                             return "Px" + std::to_string(kAppIcon.images[info.param.image].size * info.param.factor);
+                         });
 
 } // namespace
