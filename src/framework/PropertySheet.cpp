@@ -12,6 +12,7 @@
 #include <QEvent>
 #include <QKeySequence>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QShortcut>
 #include <QTabBar>
 #include <QVBoxLayout>
@@ -227,6 +228,13 @@ void PropertySheet::ActivatePage(int index)
         ChainFocus(*sheet.tabs, *next);
     if (next->HasWindow() && sheet.activePage == index)
         SendActivate(*next, WA_ACTIVE, previous);
+    // A handler that selected a page while this change was under way (the page being left
+    // selecting itself again) moved the tab without an activation; the tab shows the page
+    // that is active, so the person sees the page whose controls answer.
+    if (sheet.tabs->currentIndex() != sheet.activePage) {
+        const QSignalBlocker quiet(sheet.tabs);
+        sheet.tabs->setCurrentIndex(sheet.activePage);
+    }
 }
 
 QWidget* PropertySheet::BuildWindow()

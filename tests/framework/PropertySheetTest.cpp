@@ -103,6 +103,8 @@ TEST_F(PropertySheetTest, APageReselectedWhileItIsLeftIsNotActivatedAgain)
     // might). The page already active must not be activated a second time: no second state,
     // and so no second request in the block.
     bool reselected = false;
+    int shownTab = -1;
+    int activeIndex = -1;
     a.onActivate = [&](TestPage&, uint32_t state) {
         if (state == fw::WA_INACTIVE && !std::exchange(reselected, true))
             sheet.SetActivePage(0);
@@ -110,6 +112,8 @@ TEST_F(PropertySheetTest, APageReselectedWhileItIsLeftIsNotActivatedAgain)
     Run([&](fw::PropertySheet& s) {
         log.push_back({"switch to 1"});
         Tabs(s)->setCurrentIndex(1);
+        shownTab = Tabs(s)->currentIndex();
+        activeIndex = s.GetActiveIndex();
         log.push_back({"close"});
         SheetButton(s, QDialogButtonBox::Cancel)->click();
     });
@@ -122,6 +126,8 @@ TEST_F(PropertySheetTest, APageReselectedWhileItIsLeftIsNotActivatedAgain)
             ++activationsOfA;
     }
     EXPECT_EQ(activationsOfA, 1u) << "A left once, never made active again";
+    EXPECT_EQ(activeIndex, 1);
+    EXPECT_EQ(shownTab, activeIndex) << "the tab shows the page that is active";
 }
 
 TEST_F(PropertySheetTest, NoPageWindowGoesBeforeTheLastDeactivation)
