@@ -19,7 +19,7 @@ public:
     }
 
     Card CardState() const override { return station_.CardState(); }
-    LinkInfo Link() const override { return station_.Link(environment_); }
+    LinkInfo Link() override { return station_.Link(environment_); }
     uint16_t ChannelMask() const override { return station_.Domain().ChannelMask(); }
     const StationConfig& Config() const override { return station_.Config(); }
     const WepSettings& Wep() const override { return station_.Wep(); }

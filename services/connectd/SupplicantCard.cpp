@@ -169,8 +169,7 @@ void SupplicantCard::TryIn(Millis now)
     RefreshMask();
     RemoveOurNetworks();
     ApplySettings();
-    nextPing_ = now + kPingPeriod;
-    nextRefresh_ = now;
+    nextLook_ = now + kLookPeriod;
 }
 
 void SupplicantCard::RefreshMask()
@@ -245,24 +244,29 @@ void SupplicantCard::ApplyRates()
     }
 }
 
-bool SupplicantCard::TakeConfig(const StationConfig& config, Millis now)
+bool SupplicantCard::TakeConfig(const StationConfig& config, Millis)
 {
     if (config == config_ && !refused_)
         return false;
     config_ = config;
     ApplySettings();
-    nextRefresh_ = now;
     return true;
 }
 
-bool SupplicantCard::TakeWep(const WepSettings& wep, Millis now)
+bool SupplicantCard::TakeWep(const WepSettings& wep, Millis)
 {
     if (wep == wep_ && !refused_)
         return false;
     wep_ = wep;
     ApplySettings();
-    nextRefresh_ = now;
     return true;
+}
+
+LinkInfo SupplicantCard::Link()
+{
+    if (card_ == Card::In)
+        RefreshLink();
+    return link_;
 }
 
 void SupplicantCard::RefreshLink()
@@ -305,7 +309,7 @@ void SupplicantCard::RefreshLink()
         link_ = link;
 }
 
-void SupplicantCard::ReadEvents(Millis now)
+void SupplicantCard::ReadEvents()
 {
     while (events_) {
         const auto text = events_->ReadEvent();
@@ -323,13 +327,11 @@ void SupplicantCard::ReadEvents(Millis now)
             break;
         case EventKind::TempDisabled:
             log_.Info("the network was refused: " + event.text);
-            nextRefresh_ = now;
             break;
         case EventKind::Connected:
         case EventKind::Disconnected:
         case EventKind::StateChange:
             log_.Detail(event.text);
-            nextRefresh_ = now;
             break;
         default:
             break;
@@ -349,16 +351,12 @@ void SupplicantCard::Step(Millis now)
         GoOut("the interface " + options_.interface + " went away");
         return;
     }
-    ReadEvents(now);
-    if (card_ == Card::In && now >= nextPing_) {
-        nextPing_ = now + kPingPeriod;
-        const auto pong = Request("PING");
-        if (pong && pong->rfind("PONG", 0) != 0)
-            GoOut("the supplicant does not answer PING");
-    }
-    if (card_ == Card::In && now >= nextRefresh_) {
-        nextRefresh_ = now + kLinkRefresh;
-        RefreshLink();
+    ReadEvents();
+    if (card_ == Card::In && now >= nextLook_) {
+        nextLook_ = now + kLookPeriod;
+        const auto status = ParseStatus(Request("STATUS").value_or(""));
+        if (card_ == Card::In && status && status->wpaState == "INTERFACE_DISABLED")
+            GoOut("the supplicant has disabled " + options_.interface);
     }
     if (card_ == Card::Out)
         nextAttempt_ = now + kRetryPeriod;

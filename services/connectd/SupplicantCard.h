@@ -6,7 +6,9 @@
 // in, with the settings applied again, when both are there once more.
 //
 // What the card learns comes from the supplicant's attached events and from rtnetlink; the
-// one timed look is a PING every second, since a supplicant killed outright sends no event.
+// one timed look is a STATUS every second, since a supplicant killed outright sends no event
+// and one whose interface the kernel disabled says so only there. The link is measured when
+// the block shows it.
 
 #include "Log.h"
 #include "Nl80211.h"
@@ -37,7 +39,7 @@ public:
     SupplicantCard(CardOptions options, StationConfig config, WepSettings wep, Log& log);
 
     Card CardState() const override { return card_; }
-    LinkInfo Link() const override { return link_; }
+    LinkInfo Link() override;
     uint16_t ChannelMask() const override { return mask_; }
     const StationConfig& Config() const override { return config_; }
     const WepSettings& Wep() const override { return wep_; }
@@ -47,12 +49,11 @@ public:
     // The descriptors worth waking for: the supplicant's events and the link watch.
     std::vector<int> WaitFds() const;
     // Does what is due now: events, the interface's comings and goings, a retry each second
-    // while the card is out, the liveness PING, the link refresh.
+    // while the card is out, the look each second while it is in.
     void Step(Millis now);
 
     static constexpr Millis kRetryPeriod{1000};
-    static constexpr Millis kPingPeriod{1000};
-    static constexpr Millis kLinkRefresh{200};
+    static constexpr Millis kLookPeriod{1000};
     static constexpr std::chrono::milliseconds kReplyLimit{1500};
     // The identity our network carries in the supplicant, so a restarted service finds it.
     static constexpr std::string_view kNetworkTag = "wlan-connectd";
@@ -63,7 +64,7 @@ private:
     bool RequestOk(std::string_view command);
     void TryIn(Millis now);
     void GoOut(const std::string& reason);
-    void ReadEvents(Millis now);
+    void ReadEvents();
     void RemoveOurNetworks();
     void ApplySettings();
     void ApplyRates();
@@ -89,8 +90,7 @@ private:
     std::string outReason_;
     bool outSaid_ = false;             // an outage is said once
     Millis nextAttempt_{0};
-    Millis nextPing_{0};
-    Millis nextRefresh_{0};
+    Millis nextLook_{0};
 };
 
 } // namespace connectd

@@ -14,7 +14,9 @@ public:
     virtual ~ServiceCard() = default;
 
     virtual Card CardState() const = 0;
-    virtual LinkInfo Link() const = 0;
+    // Asked each time the block shows the link (every 250 ms while LINK_INFO stands, and
+    // only then): a real card measures it at that moment.
+    virtual LinkInfo Link() = 0;
     // Bit i set: channel i + 1 may be used.
     virtual uint16_t ChannelMask() const = 0;
 
