@@ -63,7 +63,7 @@ SupplicantCard::SupplicantCard(CardOptions options, StationConfig config, WepSet
         log_.Start(error + "; signal of peers and transmit rates are not available");
     watch_ = LinkWatch::Open(error);
     if (!watch_)
-        log_.Start("rtnetlink: " + error + "; the interface's comings and goings are seen by the PING alone");
+        log_.Start("rtnetlink: " + error + "; the interface's comings and goings are seen by the look each second alone");
     mask_ = FallbackMask();
 }
 
