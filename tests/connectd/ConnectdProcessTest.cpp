@@ -7,22 +7,18 @@
 #include "link/ConnectBlock.h"
 #include "link/ConnectChannel.h"
 #include "platform/SharedMemory.h"
+#include "radiolab/ChildProcess.h"
 #include "radiolab/CtrlSocket.h"
 #include "support/CardsimProcess.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
-
-extern char** environ;
 
 namespace {
 
@@ -32,38 +28,9 @@ using testenv::WaitUntil;
 // Generous: the sanitizer build on a loaded machine. The conditions end every wait.
 constexpr auto kPatience = 60s;
 
-pid_t Spawn(std::vector<std::string> args, const std::filesystem::path& log)
-{
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return failed == 0 ? pid : -1;
-}
-
 int RunCommand(std::vector<std::string> args, const std::filesystem::path& log)
 {
-    const pid_t pid = Spawn(std::move(args), log);
-    int status = 0;
-    if (pid <= 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void Stop(pid_t& pid, int signal = SIGTERM)
-{
-    if (pid <= 0)
-        return;
-    kill(pid, signal);
-    waitpid(pid, nullptr, 0);
-    pid = -1;
+    return ChildProcess::Run(std::move(args), log.string());
 }
 
 size_t Count(const std::string& text, const std::string& what)
@@ -97,10 +64,9 @@ protected:
         mkdir(ctrlDir_.c_str(), 0700);
         StartSupplicant();
         ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(ctrlDir_ / "va"); }, kPatience));
-        service_ = Spawn({"ip", "netns", "exec", ns_, WLAN_CONNECTD_BUILT, "--interface", "va", "--ctrl-dir",
-                          ctrlDir_.string(), "-v"},
-                         folder_ / "service.log");
-        ASSERT_GT(service_, 0);
+        ASSERT_TRUE(service_.Start({"ip", "netns", "exec", ns_, WLAN_CONNECTD_BUILT, "--interface", "va",
+                                    "--ctrl-dir", ctrlDir_.string(), "-v"},
+                                   (folder_ / "service.log").string()));
         memory_ = platform::SharedMemory::CreateOrOpen(blockName_, block::kSize);
         view_ = platform::MappedView::Map(memory_);
         ASSERT_FALSE(memory_.IsPrivate());
@@ -109,8 +75,8 @@ protected:
 
     void TearDown() override
     {
-        Stop(service_);
-        Stop(supplicant_);
+        service_.Stop();
+        supplicant_.Stop();
         RunCommand({"ip", "netns", "del", ns_}, log_);
     }
 
@@ -123,9 +89,9 @@ protected:
 
     void StartSupplicant()
     {
-        supplicant_ = Spawn({"ip", "netns", "exec", ns_, "wpa_supplicant", "-Dwired", "-i", "va", "-C",
-                             ctrlDir_.string()},
-                            folder_ / "supplicant.log");
+        supplicant_.Start({"ip", "netns", "exec", ns_, "wpa_supplicant", "-Dwired", "-i", "va", "-C",
+                           ctrlDir_.string()},
+                          (folder_ / "supplicant.log").string());
     }
 
     uint8_t Status() const { return static_cast<uint8_t>(channel_.StatusWord() >> 24); }
@@ -167,8 +133,8 @@ protected:
     std::string blockName_ = testenv::UniqueBlockName();
     testenv::ScopedEnv blockEnv_{"WLAN_CONNECT_BLOCK", blockName_};
     testenv::ScopedEnv registryEnv_{"WLAN_REGISTRY_FILE", (folder_ / "registry.reg").string()};
-    pid_t supplicant_ = -1;
-    pid_t service_ = -1;
+    ChildProcess supplicant_;
+    ChildProcess service_;
     platform::SharedMemory memory_;
     platform::MappedView view_;
     ConnectChannel channel_{nullptr};
@@ -219,7 +185,7 @@ TEST_F(ConnectdProcessTest, FollowsTheSupplicantAndTheInterfaceOutAndBackIn)
     PostName(u"Bench");
     ASSERT_TRUE(LinkShows(true)) << Log();
 
-    Stop(supplicant_, SIGKILL);
+    supplicant_.Stop(SIGKILL);
     ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_OUT; }, kPatience)) << Log();
     StartSupplicant();
     ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_IN; }, kPatience)) << Log();

@@ -23,20 +23,34 @@ bool ChildProcess::Start(std::vector<std::string> args, const std::string& logPa
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    const int failed = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    const int failed = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0)
         pid_ = -1;
     return pid_ > 0;
 }
 
-int ChildProcess::Stop()
+int ChildProcess::Stop(int signal)
+{
+    if (pid_ > 0)
+        kill(pid_, signal);
+    return Wait();
+}
+
+int ChildProcess::Wait()
 {
     if (pid_ <= 0)
         return -1;
-    kill(pid_, SIGTERM);
     int status = 0;
-    waitpid(pid_, &status, 0);
+    const bool waited = waitpid(pid_, &status, 0) == pid_;
     pid_ = -1;
+    if (!waited)
+        return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int ChildProcess::Run(std::vector<std::string> args, const std::string& logPath)
+{
+    ChildProcess child;
+    return child.Start(std::move(args), logPath) ? child.Wait() : -1;
 }
