@@ -122,10 +122,17 @@ void DiscardStale(int fd)
     }
 }
 
-// Rates in the 500 kb/s units of nl80211's legacy rate list, in the order of the bits.
-constexpr std::array<uint8_t, 4> kLegacyRates = {2, 4, 11, 22};
-
 } // namespace
+
+std::vector<uint8_t> RateBitrates(uint16_t rateSet)
+{
+    static constexpr std::array<uint8_t, 4> kLegacyRates = {2, 4, 11, 22};
+    std::vector<uint8_t> rates;
+    for (size_t bit = 0; bit < kLegacyRates.size(); ++bit)
+        if ((rateSet & (1u << bit)) != 0)
+            rates.push_back(kLegacyRates[bit]);
+    return rates;
+}
 
 std::optional<Nl80211> Nl80211::Open(std::string& error)
 {
@@ -241,50 +248,39 @@ bool Nl80211::IsWireless(unsigned ifindex)
     return Exchange(Request(NL80211_CMD_GET_INTERFACE, ifindex, false), reply) == 0 && described;
 }
 
-std::optional<int> Nl80211::StrongestPeerSignal(unsigned ifindex)
+std::optional<int> Nl80211::HighestOfStations(unsigned ifindex,
+                                              const std::function<std::optional<int>(nlattr* const* info)>& read)
 {
-    std::optional<int> strongest;
+    std::optional<int> highest;
     Nl80211Reply reply;
     reply.onMessage = [&](nlattr* const* attrs) {
         std::array<nlattr*, NL80211_STA_INFO_MAX + 1> info{};
         if (!ParseStation(attrs, info))
             return;
-        const auto signal = SignedByte(info[NL80211_STA_INFO_SIGNAL]);
-        if (signal && (!strongest || *signal > *strongest))
-            strongest = signal;
+        const auto value = read(info.data());
+        if (value && (!highest || *value > *highest))
+            highest = value;
     };
     if (Exchange(Request(NL80211_CMD_GET_STATION, ifindex, true), reply) != 0)
         return std::nullopt;
-    return strongest;
+    return highest;
+}
+
+std::optional<int> Nl80211::StrongestPeerSignal(unsigned ifindex)
+{
+    return HighestOfStations(ifindex, [](nlattr* const* info) { return SignedByte(info[NL80211_STA_INFO_SIGNAL]); });
 }
 
 std::optional<int> Nl80211::FastestPeerTxRate(unsigned ifindex)
 {
-    std::optional<int> fastest;
-    Nl80211Reply reply;
-    reply.onMessage = [&](nlattr* const* attrs) {
-        std::array<nlattr*, NL80211_STA_INFO_MAX + 1> info{};
-        if (!ParseStation(attrs, info))
-            return;
-        const auto rate = RateOf(info[NL80211_STA_INFO_TX_BITRATE]);
-        if (rate && (!fastest || *rate > *fastest))
-            fastest = rate;
-    };
-    if (Exchange(Request(NL80211_CMD_GET_STATION, ifindex, true), reply) != 0)
-        return std::nullopt;
-    return fastest;
+    return HighestOfStations(ifindex, [](nlattr* const* info) { return RateOf(info[NL80211_STA_INFO_TX_BITRATE]); });
 }
 
 int Nl80211::SetTxRates(unsigned ifindex, uint16_t rateSet)
 {
     if (rateSet == 0 || (rateSet & ~kAllRates) != 0)
         return -EINVAL;
-    std::array<uint8_t, kLegacyRates.size()> legacy{};
-    int count = 0;
-    for (size_t bit = 0; bit < kLegacyRates.size(); ++bit) {
-        if (rateSet & (1u << bit))
-            legacy[count++] = kLegacyRates[bit];
-    }
+    const std::vector<uint8_t> legacy = RateBitrates(rateSet);
 
     nl_msg* message = Request(NL80211_CMD_SET_TX_BITRATE_MASK, ifindex, false);
     if (message == nullptr)
@@ -294,7 +290,7 @@ int Nl80211::SetTxRates(unsigned ifindex, uint16_t rateSet)
     // and the driver could still send faster than the set allows.
     nlattr* rates = nla_nest_start(message, NL80211_ATTR_TX_RATES);
     nlattr* band = rates != nullptr ? nla_nest_start(message, NL80211_BAND_2GHZ) : nullptr;
-    if (band == nullptr || nla_put(message, NL80211_TXRATE_LEGACY, count, legacy.data()) < 0
+    if (band == nullptr || nla_put(message, NL80211_TXRATE_LEGACY, static_cast<int>(legacy.size()), legacy.data()) < 0
         || nla_put(message, NL80211_TXRATE_HT, 0, nullptr) < 0) {
         nlmsg_free(message);
         return -ENOMEM;

@@ -11,10 +11,13 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <functional>
 #include <string>
+#include <vector>
 
 struct nl_sock;
 struct nl_msg;
+struct nlattr;
 
 namespace connectd {
 
@@ -27,6 +30,10 @@ inline constexpr uint16_t kRate2 = 2;      // 2 Mbps
 inline constexpr uint16_t kRate5_5 = 4;    // 5.5 Mbps
 inline constexpr uint16_t kRate11 = 8;     // 11 Mbps
 inline constexpr uint16_t kAllRates = kRate1 | kRate2 | kRate5_5 | kRate11;
+
+// The rates of a rate set in nl80211's legacy units (500 kb/s), in the order of the bits:
+// 1, 2, 5.5 and 11 Mbps are 2, 4, 11 and 22. Bits beyond the four are not rates.
+std::vector<uint8_t> RateBitrates(uint16_t rateSet);
 
 class Nl80211 {
 public:
@@ -67,6 +74,10 @@ private:
     nl_msg* Request(uint8_t command, unsigned ifindex, bool dump) const;
     // Sends `message` (always freed) and collects its answer into `reply`: 0 or -errno.
     int Exchange(nl_msg* message, Nl80211Reply& reply);
+    // The highest value `read` finds among the stations the interface knows (from each
+    // station's info attributes); nothing when it knows none or cannot be asked.
+    std::optional<int> HighestOfStations(unsigned ifindex,
+                                         const std::function<std::optional<int>(nlattr* const* info)>& read);
 
     nl_sock* socket_ = nullptr;
     int family_ = -1;

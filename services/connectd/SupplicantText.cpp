@@ -344,16 +344,4 @@ std::string CountryCommand(const service::RegulatoryDomain& domain)
     return "SET country JP";
 }
 
-std::vector<uint8_t> RateBitrates(uint16_t txRate)
-{
-    static constexpr std::array<std::pair<uint16_t, uint8_t>, 4> kRates = {{
-        {1, 2}, {2, 4}, {4, 11}, {8, 22},
-    }};
-    std::vector<uint8_t> rates;
-    for (const auto& [bit, halfMbps] : kRates)
-        if ((txRate & bit) != 0)
-            rates.push_back(halfMbps);
-    return rates;
-}
-
 } // namespace connectd

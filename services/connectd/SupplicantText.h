@@ -73,7 +73,5 @@ std::vector<std::string> NetworkCommands(int id, const service::StationConfig& c
 // psMode 2 (enabled) -> "SET ps 1"; anything else -> "SET ps 0".
 std::string PowerSaveCommand(uint16_t psMode);
 std::string CountryCommand(const service::RegulatoryDomain& domain);
-// The block's rate set as legacy bitrates in units of 500 kb/s, slowest first.
-std::vector<uint8_t> RateBitrates(uint16_t txRate);
 
 } // namespace connectd

@@ -32,6 +32,7 @@ namespace {
 
 using connectd::LinkWatch;
 using connectd::Nl80211;
+using testing::ElementsAre;
 using testing::HasSubstr;
 
 // Runs a program with its arguments and answers its exit status (-1: it could not run).
@@ -192,6 +193,13 @@ TEST(LinkWatch, FollowsTheInterfaceByIndexAndReadsNothingPastAMessage)
     shifted.insert(shifted.end(), message.begin(), message.end());
     EXPECT_TRUE(LinkWatch::Mentions(std::span(shifted).subspan(1), "wlan0", known));
     EXPECT_FALSE(LinkWatch::Mentions({}, "wlan0", known));
+}
+
+TEST(Nl80211, RateSetsBecomeLegacyRatesInHalfMegabits)
+{
+    EXPECT_THAT(connectd::RateBitrates(15), ElementsAre(2, 4, 11, 22));
+    EXPECT_THAT(connectd::RateBitrates(4 | 1), ElementsAre(2, 11));
+    EXPECT_TRUE(connectd::RateBitrates(0).empty());
 }
 
 // cfg80211 registers both the ieee80211 device class and the nl80211 family when it loads,

@@ -344,14 +344,11 @@ TEST(SupplicantCommands, SettingsTheSupplicantCannotTakeAreRefusedWithAReason)
               std::string::npos);
 }
 
-TEST(SupplicantCommands, PowerSaveCountryAndRates)
+TEST(SupplicantCommands, PowerSaveAndCountry)
 {
     EXPECT_EQ(PowerSaveCommand(2), "SET ps 1");
     EXPECT_EQ(PowerSaveCommand(1), "SET ps 0");
     EXPECT_EQ(CountryCommand(*service::RegulatoryDomain::FromName("fcc")), "SET country US");
     EXPECT_EQ(CountryCommand(*service::RegulatoryDomain::FromName("etsi")), "SET country DE");
     EXPECT_EQ(CountryCommand(*service::RegulatoryDomain::FromName("japan")), "SET country JP");
-    EXPECT_THAT(RateBitrates(15), ElementsAre(2, 4, 11, 22));
-    EXPECT_THAT(RateBitrates(4 | 1), ElementsAre(2, 11));
-    EXPECT_TRUE(RateBitrates(0).empty());
 }
