@@ -1,6 +1,6 @@
 #pragma once
 // The simulator's control socket: a Unix stream socket that only its own user may reach.
-// It lives in $XDG_RUNTIME_DIR, or else in a private folder $TMPDIR/wlan-cardsim-<uid>
+// It lives in $XDG_RUNTIME_DIR, or else in a private folder /tmp/wlan-cardsim-<uid>
 // (mode 0700), and is named after the block it serves, so simulators of different blocks
 // never meet. The socket file has mode 0600, and a peer of another user is refused even so.
 //
@@ -11,10 +11,13 @@
 // Serve waits at most the time it is given, and each client has its own time limits. A client
 // that is slow to ask or to read is dropped without delaying the others.
 
+#include <poll.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,9 +43,12 @@ public:
     ControlSocket& operator=(ControlSocket&& other) = delete;
     ~ControlSocket();
 
-    // Waits up to `timeout` for clients to connect, ask or read, and does for each whatever it
-    // is ready for; never waits longer than `timeout`.
-    void Serve(std::chrono::milliseconds timeout, const ControlHandler& handler);
+    // The descriptors to wait on: the socket, and each client for what it is to do next.
+    // `wake` is lowered to the nearest client's deadline, so a late client is dropped on time.
+    std::vector<pollfd> WaitFds(std::chrono::steady_clock::time_point& wake) const;
+    // After the wait, with the descriptors WaitFds gave and their revents: does for each client
+    // whatever it is ready for, drops those past their deadline, and takes new ones.
+    void Serve(std::span<const pollfd> fds, const ControlHandler& handler);
 
     const std::filesystem::path& Path() const { return path_; }
 

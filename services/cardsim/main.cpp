@@ -19,7 +19,7 @@ using namespace cardsim;
 namespace {
 
 constexpr const char* kFooter = R"(Commands of a running simulator (over its control socket, mode 0600, in
-$XDG_RUNTIME_DIR or $TMPDIR/wlan-cardsim-<uid>, named after the block):
+$XDG_RUNTIME_DIR or /tmp/wlan-cardsim-<uid>, named after the block):
   wlan-cardsim ctl card out|in
   wlan-cardsim ctl signal N [NAME|BSSID]     fix a signal strength at N (0..15)
   wlan-cardsim ctl signal auto [NAME|BSSID]  let a fixed signal wander again
@@ -59,7 +59,7 @@ ExitCode RunControl(const std::vector<std::string>& words)
 }
 
 ExitCode RunServe(const std::string& environmentFile, const std::string& domainName, uint32_t seed,
-                  bool verbose)
+                  bool verbose, int fixedPoll)
 {
     const auto domain = RegulatoryDomain::FromName(domainName);
     if (!domain) {
@@ -77,7 +77,8 @@ ExitCode RunServe(const std::string& environmentFile, const std::string& domainN
         environment = std::move(loaded.environment);
     }
     return Simulator::Serve({std::move(*environment), *domain, seed,
-                             verbose ? Verbosity::Verbose : Verbosity::Normal});
+                             verbose ? Verbosity::Verbose : Verbosity::Normal,
+                             fixedPoll > 0 ? std::optional<Millis>(fixedPoll) : std::nullopt});
 }
 
 } // namespace
@@ -102,6 +103,10 @@ int main(int argc, char** argv)
     app.add_option("--seed", seed, "seed of the signals' random walk and of the join delays")
         ->capture_default_str();
     app.add_flag("-v,--verbose", verbose, "log every command decoded");
+    // Looking at the block every N ms and taking no wakes, as the simulator once did: for the
+    // benchmark that compares the two ways, not for use.
+    int fixedPoll = 0;
+    app.add_option("--fixed-poll", fixedPoll)->check(CLI::Range(1, 1000))->group("");
 
     std::vector<std::string> words;
     CLI::App* ctl = app.add_subcommand("ctl", "send a command to the running simulator");
@@ -123,5 +128,5 @@ int main(int argc, char** argv)
         return ToInt(BlockMonitor::Dump());
     if (*watch)
         return ToInt(BlockMonitor::Watch());
-    return ToInt(RunServe(environmentFile, domain, seed, verbose));
+    return ToInt(RunServe(environmentFile, domain, seed, verbose, fixedPoll));
 }

@@ -20,16 +20,17 @@ bool IsPrivateFolder(const std::filesystem::path& folder)
 
 } // namespace
 
-std::optional<std::filesystem::path> RuntimeFolder(std::string& error)
+std::optional<std::filesystem::path> RuntimeFolder(std::string& error, const std::filesystem::path& fallbackBase)
 {
     // A runtime folder that others may enter, or that is not ours, is passed over as if unset:
     // another user could otherwise plant a socket or a lock there that answers in our name.
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        runtime != nullptr && *runtime != '\0' && IsPrivateFolder(runtime))
+        runtime != nullptr && *runtime == '/' && IsPrivateFolder(runtime))
         return std::filesystem::path(runtime);
-    const char* temp = std::getenv("TMPDIR");
-    const std::filesystem::path folder = std::filesystem::path(temp != nullptr && *temp != '\0' ? temp : "/tmp") /
-                                         ("wlan-cardsim-" + std::to_string(geteuid()));
+    // Never $TMPDIR: the C library drops it for a program started with raised privileges
+    // (wlan-connectd with its capability), so two services of one user would take their
+    // locks in different folders and both serve one block. Both keep XDG_RUNTIME_DIR.
+    const std::filesystem::path folder = fallbackBase / ("wlan-cardsim-" + std::to_string(geteuid()));
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         error = "cannot create " + folder.string() + ": " + std::strerror(errno);
         return std::nullopt;

@@ -9,9 +9,12 @@
 
 namespace service {
 
-// $XDG_RUNTIME_DIR when it is a private folder of ours, else $TMPDIR/wlan-cardsim-UID (or
-// /tmp/...), made private if needed. Nothing, with the reason, when neither can be had.
-std::optional<std::filesystem::path> RuntimeFolder(std::string& error);
+// $XDG_RUNTIME_DIR when it is a private folder of ours, else /tmp/wlan-cardsim-UID, made
+// private if needed. Nothing, with the reason, when neither can be had. Every service and
+// client of one user resolves it alike, with raised privileges or without.
+inline constexpr const char* kFallbackBase = "/tmp";
+std::optional<std::filesystem::path> RuntimeFolder(std::string& error,
+                                                   const std::filesystem::path& fallbackBase = kFallbackBase);
 
 // `prefix` + the block's name with anything but letters, digits, '-', '_' and '.' as '_'.
 std::string FileNameFor(std::string_view prefix, std::string_view blockName, std::string_view suffix);
