@@ -134,26 +134,24 @@ ControlSocket::~ControlSocket()
     unlink(path_.c_str());
 }
 
-void ControlSocket::Serve(std::chrono::milliseconds timeout, const ControlHandler& handler)
+std::vector<pollfd> ControlSocket::WaitFds(Clock::time_point& wake) const
 {
-    // Wake no later than the nearest client's deadline, so a dropped client goes on time.
-    auto wake = Clock::now() + timeout;
     std::vector<pollfd> entries{{fd_, clients_.size() < kMaxClients ? short(POLLIN) : short(0), 0}};
     for (const Client& client : clients_) {
         entries.push_back({client.fd, client.answer.empty() ? short(POLLIN) : short(POLLOUT), 0});
         wake = std::min(wake, client.deadline);
     }
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now());
-    const int ready = poll(entries.data(), entries.size(), static_cast<int>(std::max<int64_t>(0, wait.count())));
-    if (ready < 0)
-        return;  // a signal: the caller looks at its stop flag and comes back
+    return entries;
+}
 
+void ControlSocket::Serve(std::span<const pollfd> fds, const ControlHandler& handler)
+{
     const auto now = Clock::now();
     std::vector<Client> kept;
     for (size_t i = 0; i < clients_.size(); ++i) {
         Client& client = clients_[i];
         bool open = now < client.deadline;
-        if (open && entries[i + 1].revents != 0)
+        if (open && i + 1 < fds.size() && fds[i + 1].revents != 0)
             open = client.answer.empty() ? Read(client, handler) : Write(client);
         if (open)
             kept.push_back(std::move(client));
@@ -161,7 +159,7 @@ void ControlSocket::Serve(std::chrono::milliseconds timeout, const ControlHandle
             close(client.fd);
     }
     clients_ = std::move(kept);
-    if (entries[0].revents & POLLIN)
+    if (!fds.empty() && (fds[0].revents & POLLIN) != 0)
         Accept();
 }
 

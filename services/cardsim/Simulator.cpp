@@ -9,8 +9,10 @@
 #include "Station.h"
 #include "StopSignal.h"
 #include "ServedBlock.h"
+#include "ServeLoop.h"
 #include "platform/SharedMemory.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace cardsim {
@@ -75,16 +77,18 @@ ExitCode Simulator::Serve(SimulatorOptions options)
         if (const std::string warning = ChannelWarning(network, options.domain); !warning.empty())
             log.Start("warning: " + warning);
 
-    const auto start = std::chrono::steady_clock::now();
-    const auto elapsed = [&] {
-        return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - start);
-    };
+    std::string wakeError;
+    ServeLoop loop(block, options.fixedPoll, wakeError);
+    if (!wakeError.empty())
+        log.Start("the utility cannot wake the simulator (" + wakeError + "): the block is looked at every " +
+                  std::to_string(ServeLoop::kClassicPeerPeriod.count()) + " ms");
     const ControlHandler handler = [&](const std::vector<std::string>& words) {
-        return commands.Execute(words, elapsed());
+        return commands.Execute(words, loop.Now());
     };
+    std::vector<pollfd> fds;
     Millis nextDrift = kDriftPeriod;
     while (!StopSignal::Requested()) {
-        const Millis now = elapsed();
+        Millis now = loop.Now();
         for (; now >= nextDrift; nextDrift += kDriftPeriod)
             environment.Drift(walk);
         if (const std::string event = station.Step(now, environment, events); !event.empty())
@@ -94,7 +98,15 @@ ExitCode Simulator::Serve(SimulatorOptions options)
             log.Start("cannot serve: the block " + blockName + " was shrunk by another process");
             return ExitCode::CannotServe;
         }
-        control->Serve(kPollPeriod, handler);
+        Millis due = service.NextDue(now, nextDrift);
+        if (const auto join = station.JoinDue())
+            due = std::min(due, std::max(*join, now));
+        auto clientDeadline = std::chrono::steady_clock::now() + (due - now);
+        fds = control->WaitFds(clientDeadline);
+        now = loop.Now();
+        due = std::min(due, now + std::chrono::ceil<Millis>(clientDeadline - std::chrono::steady_clock::now()));
+        loop.Wait(fds, due);
+        control->Serve(fds, handler);
     }
     log.Start("stopping on signal");
     return ExitCode::Ok;

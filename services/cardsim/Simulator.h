@@ -1,7 +1,7 @@
 #pragma once
 // The serve loop: the driver's settings from the registry, the block held for the whole run,
 // the radio environment's walk, the station, the block protocol and the control socket, all
-// on one thread, until SIGINT or SIGTERM.
+// on one thread, asleep between pieces of work, until SIGINT, SIGTERM or SIGHUP.
 
 #include "ExitCode.h"
 #include "Log.h"
@@ -9,6 +9,7 @@
 #include "RegulatoryDomain.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace cardsim {
 
@@ -19,14 +20,15 @@ struct SimulatorOptions {
     RegulatoryDomain domain;
     uint32_t seed = 1;
     Verbosity verbosity = Verbosity::Normal;
+    // Look at the block every this often and take no wakes (the benchmark's old way).
+    std::optional<Millis> fixedPoll;
 };
 
 class Simulator {
 public:
     static ExitCode Serve(SimulatorOptions options);
 
-    // How often the block is looked at, and how often the signals take a step.
-    static constexpr std::chrono::milliseconds kPollPeriod{10};
+    // How often the signals take a step.
     static constexpr std::chrono::milliseconds kDriftPeriod{1000};
 };
 

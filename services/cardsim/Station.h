@@ -31,6 +31,8 @@ public:
     std::string Step(Millis now, const RadioEnvironment& environment, Random& random);
 
     LinkInfo Link(const RadioEnvironment& environment) const;
+    // When Step has a join to attempt next, if any.
+    std::optional<Millis> JoinDue() const { return joinAt_; }
     Card CardState() const { return card_; }
     const StationConfig& Config() const { return config_; }
     const WepSettings& Wep() const { return wep_; }

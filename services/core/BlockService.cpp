@@ -1,5 +1,6 @@
 #include "BlockService.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -147,6 +148,16 @@ void BlockService::Answer(uint8_t command, Millis now)
             Publish(STAT_CHANNEL_LIST);
         }
     }
+}
+
+Millis BlockService::NextDue(Millis now, Millis after) const
+{
+    Millis due = after;
+    if (lastCard_ == Card::In && cardInUntil_ > now)
+        due = std::min(due, cardInUntil_);
+    if (lastCommand_ == CMD_LINK_INFO)
+        due = std::min(due, std::max(nextLinkRefresh_, now));
+    return due;
 }
 
 void BlockService::Poll(Millis now)

@@ -1,9 +1,9 @@
 #pragma once
-// The connection service's side of the block. Polled every few milliseconds by the serve
-// loop, it takes commands, answers requests and reports the card's comings and goings.
+// The connection service's side of the block. Polled by the serve loop whenever the peer
+// wakes it, a duty falls due (NextDue) or the slow look for silent peers comes round, it takes commands, answers requests and reports the card's comings and goings.
 //
 // Protocol choices:
-// - cmdWord is read with an acquire load at every poll (every 10 ms in the serve loop).
+// - cmdWord is read with an acquire load at every poll.
 // - CMD_SET_CONFIG and CMD_SET_WEP: the payload is copied after the acquire load, then the
 //   command is acknowledged by clearing its code byte with a compare-and-swap from the very
 //   word that was read. When the swap fails a newer command is being written: the copy is
@@ -32,6 +32,9 @@ public:
     BlockService(ConnectBlock* block, ServiceCard& card, Log& log);
 
     void Poll(Millis now);
+    // When Poll has work again without a new command: the next link refresh while LINK_INFO
+    // is answered, the end of STAT_CARD_IN's second. Nothing due: `after`.
+    Millis NextDue(Millis now, Millis after) const;
 
     uint32_t CommandsTaken() const { return commandsTaken_; }
 

@@ -14,7 +14,11 @@ void Log::Write(std::string_view prefix, std::string_view line)
     std::fflush(stderr);
 }
 
-void Log::Start(std::string_view line) { Write("", line); }
+void Log::Start(std::string_view line)
+{
+    const std::lock_guard hold(mutex_);
+    Write("", line);
+}
 
 void Log::Info(std::string_view line) { Limited("", line); }
 
@@ -22,12 +26,15 @@ void Log::Warn(std::string_view line) { Limited("warning: ", line); }
 
 void Log::Detail(std::string_view line)
 {
-    if (IsVerbose())
-        Write("", line);
+    if (!IsVerbose())
+        return;
+    const std::lock_guard hold(mutex_);
+    Write("", line);
 }
 
 void Log::Limited(std::string_view prefix, std::string_view line)
 {
+    const std::lock_guard hold(mutex_);
     const auto now = std::chrono::steady_clock::now();
     if (now - windowStart_ >= std::chrono::seconds(1)) {
         if (suppressed_ > 0)

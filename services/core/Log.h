@@ -4,6 +4,7 @@
 // block cannot flood the terminal; -v lines are not limited (they were asked for).
 
 #include <chrono>
+#include <mutex>
 #include <string_view>
 
 namespace service {
@@ -37,6 +38,7 @@ private:
     std::chrono::steady_clock::time_point windowStart_ = start_;
     int linesInWindow_ = 0;
     long suppressed_ = 0;
+    std::mutex mutex_;
 };
 
 } // namespace service

@@ -1,6 +1,7 @@
 #include "link/ConnectChannel.h"
 
 #include "platform/TextConversion.h"
+#include "platform/WordWait.h"
 
 #include <algorithm>
 #include <array>
@@ -57,6 +58,13 @@ void ClearCodeForPayload(ConnectBlock& block, CommandRule rule)
     std::atomic_thread_fence(std::memory_order_release);
 }
 
+// A service may sleep until it is woken (it still looks now and then, for peers that never
+// wake it): once a post is complete, wake it so it answers at once.
+void WakeService(ConnectBlock& block)
+{
+    platform::WakeWordWaiters(&block.cmdWord);
+}
+
 } // namespace
 
 void ConnectChannel::PostLinkInfo()
@@ -68,18 +76,23 @@ void ConnectChannel::PostLinkInfo()
     // shown as the answer.
     for (size_t offset = block::kLinkBssid; offset < block::kLinkInfoEnd; ++offset)
         StorePayloadByte(offset, 0);
+    WakeService(*block_);
 }
 
 void ConnectChannel::PostChannelList()
 {
-    if (block_)
-        Apply(*block_, kPostChannelList, std::memory_order_release);
+    if (!block_)
+        return;
+    Apply(*block_, kPostChannelList, std::memory_order_release);
+    WakeService(*block_);
 }
 
 void ConnectChannel::Withdraw()
 {
-    if (block_)
-        Apply(*block_, kWithdraw, std::memory_order_release);
+    if (!block_)
+        return;
+    Apply(*block_, kWithdraw, std::memory_order_release);
+    WakeService(*block_);
 }
 
 void ConnectChannel::PostConfig(const ConfigPayload& config)
@@ -103,6 +116,7 @@ void ConnectChannel::PostConfig(const ConfigPayload& config)
         StorePayloadByte(block::kConfigName + i, name[i]);
     storeU16(block::kConfigNameCount, static_cast<uint16_t>(count));
     Apply(*block_, kPublishConfig, std::memory_order_release);
+    WakeService(*block_);
 }
 
 bool ConnectChannel::NetworkNameFits(std::u16string_view name)
@@ -125,6 +139,7 @@ void ConnectChannel::PostWep(uint8_t wepReq, uint8_t defaultKeyId, std::span<con
             StorePayloadByte(block::kWepKeys + i, keys[i]);
     }
     Apply(*block_, kPublishWep, std::memory_order_release);
+    WakeService(*block_);
 }
 
 bool ConnectChannel::Poll(uint8_t statusCode) const

@@ -1,0 +1,36 @@
+#include "ServeLoop.h"
+
+#include "StopSignal.h"
+
+#include <algorithm>
+
+namespace service {
+
+ServeLoop::ServeLoop(ConnectBlock* block, std::optional<Millis> fixedPeriod, std::string& error)
+    : fixedPeriod_(fixedPeriod)
+{
+    if (!fixedPeriod_)
+        waker_ = BlockWaker::Start(block, error);
+}
+
+Millis ServeLoop::Now() const
+{
+    return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - start_);
+}
+
+void ServeLoop::Wait(std::span<pollfd> fds, Millis due)
+{
+    const Millis now = Now();
+    Millis wait = fixedPeriod_ ? *fixedPeriod_ : std::clamp(due - now, Millis(0), kClassicPeerPeriod);
+    all_.assign(fds.begin(), fds.end());
+    all_.push_back({StopSignal::Fd(), POLLIN, 0});
+    if (waker_)
+        all_.push_back({waker_->Fd(), POLLIN, 0});
+    poll(all_.data(), all_.size(), static_cast<int>(wait.count()));
+    for (size_t i = 0; i < fds.size(); ++i)
+        fds[i].revents = all_[i].revents;
+    if (waker_ && (all_.back().revents & POLLIN) != 0)
+        waker_->Drain();
+}
+
+} // namespace service

@@ -1,0 +1,45 @@
+#pragma once
+// How a connection service sleeps between pieces of work: in one poll() over the card's
+// descriptors, a stop signal and the peer's wakes (BlockWaker), until the next duty the
+// caller names, and never longer than kClassicPeerPeriod, so a peer that writes the block
+// without waking anyone is still served within a tenth of a second.
+//
+// With a fixed period the loop instead looks at the block every period and takes no wakes:
+// how the services served the block before they could sleep, kept for the benchmark that
+// compares the two.
+
+#include "BlockWaker.h"
+#include "CardTypes.h"
+
+#include <poll.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace service {
+
+class ServeLoop {
+public:
+    // Falls back to looking every kClassicPeerPeriod (one log line from the caller) when no
+    // waker can be had; `error` says why.
+    ServeLoop(ConnectBlock* block, std::optional<Millis> fixedPeriod, std::string& error);
+
+    // Time since the loop was made.
+    Millis Now() const;
+    // Sleeps until one of `fds` is ready (their revents are filled in), the peer wakes us, a
+    // stop is asked for, or `due`, whichever comes first.
+    void Wait(std::span<pollfd> fds, Millis due);
+
+    static constexpr Millis kClassicPeerPeriod{80};
+
+private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::optional<Millis> fixedPeriod_;
+    std::unique_ptr<BlockWaker> waker_;
+    std::vector<pollfd> all_;
+};
+
+} // namespace service
