@@ -6,15 +6,20 @@
 #include "ServiceLock.h"
 #include "StopSignal.h"
 #include "ServedBlock.h"
+#include "ServeLoop.h"
+#include "SupplicantWorker.h"
 #include "platform/SharedMemory.h"
 
 #include <poll.h>
 
+#include <memory>
+
 namespace connectd {
 
-ExitCode Connectd::Serve(CardOptions options, Verbosity verbosity)
+ExitCode Connectd::Serve(ServeOptions serveOptions)
 {
-    Log log(verbosity, "wlan-connectd");
+    CardOptions& options = serveOptions.card;
+    Log log(serveOptions.verbosity, "wlan-connectd");
     StopSignal::Install();
     const std::string blockName = platform::DefaultBlockName();
 
@@ -42,26 +47,33 @@ ExitCode Connectd::Serve(CardOptions options, Verbosity verbosity)
               ")");
     log.Start("starting with " + CommandDecoder::DescribeConfig(settings.config) + " wep " +
               CommandDecoder::DescribeWep(settings.wep));
-    SupplicantCard card(std::move(options), settings.config, settings.wep, log);
-    BlockService service(block, card, log);
+    std::unique_ptr<PolledCard> card =
+        std::make_unique<SupplicantWorker>(std::move(options), settings.config, settings.wep, log);
+    BlockService service(block, *card, log);
 
-    const auto start = std::chrono::steady_clock::now();
-    while (!StopSignal::Requested()) {
-        const Millis now = std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - start);
-        card.Step(now);
+    std::string wakeError;
+    ServeLoop loop(block, serveOptions.fixedPoll, wakeError);
+    if (!wakeError.empty())
+        log.Start("the utility cannot wake the service (" + wakeError + "): the block is looked at every " +
+                  std::to_string(ServeLoop::kClassicPeerPeriod.count()) + " ms");
+    std::vector<pollfd> fds;
+    for (;;) {
+        const Millis now = loop.Now();
+        card->Step(fds, now);
         service.Poll(now);
         if (served->Lost()) {
             log.Start("cannot serve: the block " + blockName + " was shrunk by another process");
+            card->Stop();
             return ExitCode::CannotServe;
         }
-        // The block has no descriptor to wait on, so the wait is bounded by the poll period;
-        // the supplicant's events and the link watch end it early.
-        std::vector<pollfd> fds;
-        for (int fd : card.WaitFds())
-            fds.push_back({fd, POLLIN, 0});
-        poll(fds.data(), fds.size(), static_cast<int>(kPollPeriod.count()));
+        if (StopSignal::Requested())
+            break;
+        Millis due = service.NextDue(now, now + kIdle);
+        fds = card->WaitFds(now, due);
+        loop.Wait(fds, due);
     }
     log.Start("stopping on signal");
+    card->Stop();
     return ExitCode::Ok;
 }
 

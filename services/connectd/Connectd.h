@@ -1,22 +1,29 @@
 #pragma once
 // The serve loop of wlan-connectd: the driver's settings from the registry, the block held
-// for the whole run, the real card behind the service core, all on one thread, until SIGINT
-// or SIGTERM.
+// for the whole run, the real card behind the service core, asleep in one poll() between
+// pieces of work, until SIGINT, SIGTERM or SIGHUP.
 
 #include "ExitCode.h"
 #include "Log.h"
 #include "SupplicantCard.h"
 
-#include <chrono>
+#include <optional>
 
 namespace connectd {
 
+struct ServeOptions {
+    CardOptions card;
+    Verbosity verbosity = Verbosity::Normal;
+    // Look at the block every this often and take no wakes (the benchmark's old way).
+    std::optional<Millis> fixedPoll;
+};
+
 class Connectd {
 public:
-    static ExitCode Serve(CardOptions options, Verbosity verbosity);
+    static ExitCode Serve(ServeOptions options);
 
-    // How often the block is looked at when nothing else wakes the loop.
-    static constexpr std::chrono::milliseconds kPollPeriod{10};
+    // The longest sleep when nothing at all is due; the loop wakes sooner for a silent peer.
+    static constexpr Millis kIdle{1000};
 };
 
 } // namespace connectd

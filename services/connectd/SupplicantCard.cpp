@@ -1,6 +1,9 @@
 #include "SupplicantCard.h"
 
+#include "Privileges.h"
+
 #include <net/if.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,10 +23,15 @@ uint16_t FastestOf(uint16_t rateSet)
     return 8;
 }
 
-// The ids of LIST_NETWORKS' lines ("network id / ssid / bssid / flags", then one per line).
-std::vector<int> NetworkIds(std::string_view list)
+// LIST_NETWORKS' lines: "network id / ssid / bssid / flags", then one per network.
+struct ListedNetwork {
+    int id = 0;
+    bool disabled = false;
+};
+
+std::vector<ListedNetwork> ListedNetworks(std::string_view list)
 {
-    std::vector<int> ids;
+    std::vector<ListedNetwork> networks;
     size_t start = list.find('\n');
     while (start != std::string_view::npos && start + 1 < list.size()) {
         const size_t end = list.find('\n', start + 1);
@@ -33,10 +41,10 @@ std::vector<int> NetworkIds(std::string_view list)
         while (digits < line.size() && digits < 9 && line[digits] >= '0' && line[digits] <= '9')
             id = id * 10 + (line[digits++] - '0');
         if (digits > 0 && digits < line.size() && line[digits] == '\t')
-            ids.push_back(id);
+            networks.push_back({id, line.substr(line.rfind('\t') + 1).find("[DISABLED]") != std::string_view::npos});
         start = end;
     }
-    return ids;
+    return networks;
 }
 
 // The id ADD_NETWORK answers: up to nine digits and a line end, nothing else.
@@ -115,6 +123,8 @@ void SupplicantCard::GoOut(const std::string& reason)
     requests_.reset();
     events_.reset();
     networkId_ = -1;
+    othersEnabled_.clear();
+    othersNoted_ = false;
     link_ = LinkInfo{};
     // One line per outage; what the retries find meanwhile only with -v.
     if (card_ == Card::In || !outSaid_)
@@ -135,8 +145,8 @@ void SupplicantCard::TryIn(Millis now)
         return;
     }
     std::string error;
-    auto requests = WpaControl::Open(socket, error);
-    auto events = requests ? WpaControl::Open(socket, error) : std::nullopt;
+    auto requests = WpaControl::Open(socket, error, options_.owner);
+    auto events = requests ? WpaControl::Open(socket, error, options_.owner) : std::nullopt;
     if (!requests || !events) {
         GoOut("no supplicant on " + socket.string() + " (" + error + ")");
         return;
@@ -179,17 +189,47 @@ void SupplicantCard::RefreshMask()
     mask_ = mask.value_or(FallbackMask());
 }
 
+std::string SupplicantCard::NetworkTag()
+{
+    return "wlan-connectd-" + std::to_string(getuid());
+}
+
 void SupplicantCard::RemoveOurNetworks()
 {
     const auto list = Request("LIST_NETWORKS");
     if (!list)
         return;
-    const std::string tag = "\"" + std::string(kNetworkTag) + "\"";
-    for (int id : NetworkIds(*list)) {
-        const auto idStr = Request("GET_NETWORK " + std::to_string(id) + " id_str");
+    const std::string tag = "\"" + NetworkTag() + "\"";
+    for (const ListedNetwork& network : ListedNetworks(*list)) {
+        const auto idStr = Request("GET_NETWORK " + std::to_string(network.id) + " id_str");
         if (idStr && *idStr == tag)
-            RequestOk("REMOVE_NETWORK " + std::to_string(id));
+            RequestOk("REMOVE_NETWORK " + std::to_string(network.id));
     }
+}
+
+void SupplicantCard::NoteEnabledNetworks()
+{
+    const auto list = Request("LIST_NETWORKS");
+    if (!list)
+        return;
+    othersEnabled_.clear();
+    for (const ListedNetwork& network : ListedNetworks(*list))
+        if (!network.disabled && network.id != networkId_)
+            othersEnabled_.push_back(network.id);
+    othersNoted_ = true;
+}
+
+void SupplicantCard::Leave()
+{
+    if (card_ != Card::In)
+        return;
+    if (networkId_ >= 0)
+        RequestOk("REMOVE_NETWORK " + std::to_string(networkId_));
+    networkId_ = -1;
+    for (const int id : othersEnabled_)
+        if (card_ == Card::In)
+            Request("ENABLE_NETWORK " + std::to_string(id));
+    log_.Info("left the supplicant: our network removed, its other networks as they were");
 }
 
 void SupplicantCard::ApplySettings()
@@ -217,11 +257,15 @@ void SupplicantCard::ApplySettings()
     }
     networkId_ = *id;
     const std::string idText = std::to_string(networkId_);
-    bool ok = RequestOk("SET_NETWORK " + idText + " id_str \"" + std::string(kNetworkTag) + "\"");
+    bool ok = RequestOk("SET_NETWORK " + idText + " id_str \"" + NetworkTag() + "\"");
     for (const std::string& command : NetworkCommands(networkId_, config_, wep_))
         ok = ok && RequestOk(command);
     if (!ok)
         return;
+    // Selecting ours disables every other network: note once which were enabled, to give
+    // them back when the service stops.
+    if (!othersNoted_)
+        NoteEnabledNetworks();
     RequestOk("SELECT_NETWORK " + idText);
     // Power save is the driver's; a driver without it (a wired test bench) refuses, once per apply.
     if (const auto reply = Request(PowerSaveCommand(config_.psMode)); reply && reply->rfind("OK", 0) != 0)
@@ -234,7 +278,7 @@ void SupplicantCard::ApplyRates()
     const unsigned index = if_nametoindex(options_.interface.c_str());
     if (!nl80211_ || index == 0 || !nl80211_->IsWireless(index))
         return;
-    const int result = nl80211_->SetTxRates(index, config_.txRate);
+    const int result = WithNetAdmin([&] { return nl80211_->SetTxRates(index, config_.txRate); });
     if (result == -EPERM || result == -EACCES) {
         if (!ratesWarned_)
             log_.Warn("no CAP_NET_ADMIN: the transmit rates stay the driver's choice (see the README)");

@@ -32,6 +32,8 @@ struct CardOptions {
     std::filesystem::path ctrlDir = "/run/wpa_supplicant";
     // The country set at start, and the channels reported when the supplicant lists none.
     std::optional<RegulatoryDomain> domain;
+    // Whose supplicant is believed: the control folder's owner, or (raised privileges) root's.
+    WpaControl::Owner owner = WpaControl::Owner::Folder;
 };
 
 class SupplicantCard final : public ServiceCard {
@@ -40,6 +42,8 @@ public:
 
     Card CardState() const override { return card_; }
     LinkInfo Link() override;
+    // The link as measured last, or as the last change left it; asks the supplicant nothing.
+    const LinkInfo& LastLink() const { return link_; }
     uint16_t ChannelMask() const override { return mask_; }
     const StationConfig& Config() const override { return config_; }
     const WepSettings& Wep() const override { return wep_; }
@@ -51,12 +55,18 @@ public:
     // Does what is due now: events, the interface's comings and goings, a retry each second
     // while the card is out, the look each second while it is in.
     void Step(Millis now);
+    // When Step next has something to do without an event: the retry or the look.
+    Millis NextDue() const { return card_ == Card::Out ? nextAttempt_ : nextLook_; }
+    // The service stops: our network goes, keys and all, and the networks our selection
+    // disabled are enabled again, so the supplicant goes on as it would without us.
+    void Leave();
 
     static constexpr Millis kRetryPeriod{1000};
     static constexpr Millis kLookPeriod{1000};
     static constexpr std::chrono::milliseconds kReplyLimit{1500};
-    // The identity our network carries in the supplicant, so a restarted service finds it.
-    static constexpr std::string_view kNetworkTag = "wlan-connectd";
+    // The identity our network carries in the supplicant, so a restarted service finds it:
+    // one per user, so one user's service never removes another's network.
+    static std::string NetworkTag();
 
 private:
     bool InterfacePresent() const;
@@ -71,6 +81,7 @@ private:
     void RefreshLink();
     void RefreshMask();
     uint16_t FallbackMask() const;
+    void NoteEnabledNetworks();
 
     CardOptions options_;
     StationConfig config_;
@@ -84,6 +95,8 @@ private:
     LinkInfo link_;
     uint16_t mask_ = 0;
     int networkId_ = -1;
+    std::vector<int> othersEnabled_;   // what our first selection disabled, to enable on leaving
+    bool othersNoted_ = false;
     bool refused_ = false;             // the settings cannot be given to the supplicant
     bool ratesWarned_ = false;
     bool wirelessNoted_ = false;

@@ -158,6 +158,15 @@ int FrequencyOfChannel(unsigned channel)
     return channel == 14 ? 2484 : 2407 + 5 * static_cast<int>(channel);
 }
 
+// The centre frequencies of channels 1-14, each after a space.
+std::string Band24Frequencies()
+{
+    std::string list;
+    for (unsigned channel = 1; channel <= 14; ++channel)
+        list += " " + std::to_string(FrequencyOfChannel(channel));
+    return list;
+}
+
 } // namespace
 
 std::optional<SupplicantStatus> ParseStatus(std::string_view reply)
@@ -303,6 +312,9 @@ std::vector<std::string> NetworkCommands(int id, const StationConfig& config, co
         commands.push_back(prefix + "ssid " +
                            Hex(reinterpret_cast<const uint8_t*>(config.name.data()), config.name.size()));
     commands.push_back(prefix + "key_mgmt NONE");
+    // An 802.11b card knows the 2.4 GHz band alone: a dual-band card must not join a 5 GHz
+    // network of the same name, whose channel the block could not even carry.
+    commands.push_back(prefix + "freq_list" + Band24Frequencies());
     if (peerToPeer) {
         commands.push_back(prefix + "mode 1");
         commands.push_back(prefix + "frequency " + std::to_string(FrequencyOfChannel(config.dsChannel)));

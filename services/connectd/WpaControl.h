@@ -14,6 +14,9 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -25,9 +28,14 @@ public:
     // datagram is dropped as if it never came, rather than read cut short.
     static constexpr size_t kMaxMessage = 16384;
 
+    // Whose supplicant is served: whoever owns the control folder, or, for a program with
+    // raised privileges, only one whose folder and socket belong to root.
+    enum class Owner { Folder, System };
+
     // Connects to the supplicant's socket, `<ctrl dir>/<interface>`; nothing and a reason in
-    // `error` when it cannot.
-    static std::optional<WpaControl> Open(const std::filesystem::path& socketPath, std::string& error);
+    // `error` when it cannot. Messages from any uid but the control folder's owner are dropped.
+    static std::optional<WpaControl> Open(const std::filesystem::path& socketPath, std::string& error,
+                                          Owner owner = Owner::Folder);
 
     WpaControl(WpaControl&& other) noexcept;
     WpaControl& operator=(WpaControl&& other) noexcept;
@@ -47,14 +55,25 @@ public:
     // Anything that is not an event (a late reply) is passed over.
     std::optional<std::string> ReadEvent();
 
+    // Names drawn for the client socket before a folder is given up.
+    static constexpr int kBindAttempts = 8;
+
 private:
-    WpaControl(int fd, std::filesystem::path localPath) : fd_(fd), localPath_(std::move(localPath)) {}
-    // One whole datagram, waiting at most `limit`; nothing on timeout, error or an oversized one.
-    std::optional<std::string> Receive(std::chrono::milliseconds limit);
+    using FileId = std::pair<dev_t, ino_t>;
+    WpaControl(int fd, std::filesystem::path localPath, std::optional<FileId> localFile, uid_t peerUid)
+        : fd_(fd), localPath_(std::move(localPath)), localFile_(localFile), peerUid_(peerUid)
+    {
+    }
+    // One whole datagram, waiting at most `limit`; nothing on timeout, error or an oversized
+    // one. `foreign` says its sender is not the supplicant's uid: it is to be dropped.
+    std::optional<std::string> Receive(std::chrono::milliseconds limit, bool& foreign);
+    bool FromPeer(const msghdr& message) const;
     void Close();
 
     int fd_ = -1;
     std::filesystem::path localPath_;
+    std::optional<FileId> localFile_;
+    uid_t peerUid_ = 0;
 };
 
 } // namespace connectd

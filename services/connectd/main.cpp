@@ -2,6 +2,7 @@
 // driven through the wpa_supplicant that runs on its interface.
 
 #include "Connectd.h"
+#include "Privileges.h"
 
 #include <CLI/CLI.hpp>
 
@@ -16,7 +17,7 @@ constexpr const char* kFooter =
     "Environment:\n"
     "  WLAN_CONNECT_BLOCK   name of the shared block (default /connect01)\n"
     "  WLAN_REGISTRY_FILE   the registry file holding the card's settings\n"
-    "Exit status: 0 stopped by SIGINT or SIGTERM, 2 wrong command line, 4 the block cannot be served.";
+    "Exit status: 0 stopped by SIGINT, SIGTERM or SIGHUP, 2 wrong command line, 4 the block cannot be served.";
 
 } // namespace
 
@@ -30,8 +31,12 @@ int main(int argc, char** argv)
                  "that runs on the interface."};
     app.footer(kFooter);
     app.set_version_flag("--version", std::string("wlan-connectd ") + WLAN_VERSION);
-    CardOptions options;
-    std::string ctrlDir = options.ctrlDir.string();
+    // Capabilities are per thread: out of the effective set before any thread starts.
+    DropEffectiveCapabilities();
+    ServeOptions serve;
+    CardOptions& options = serve.card;
+    const std::string defaultCtrlDir = options.ctrlDir.string();
+    std::string ctrlDir = defaultCtrlDir;
     std::string domain;
     bool verbose = false;
     app.add_option("--interface", options.interface, "the wireless interface, e.g. wlan0")->required();
@@ -40,6 +45,10 @@ int main(int argc, char** argv)
                    "regulatory domain set as the country at start: fcc (US), etsi (DE), japan (JP); "
                    "also the channels reported when the supplicant lists none");
     app.add_flag("-v,--verbose", verbose, "log every command decoded and every supplicant event");
+    // Looking at the block every N ms and taking no wakes, as the service once did: for the
+    // benchmark that compares the two ways, not for use.
+    int fixedPoll = 0;
+    app.add_option("--fixed-poll", fixedPoll)->check(CLI::Range(1, 1000))->group("");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -59,6 +68,20 @@ int main(int argc, char** argv)
             return ToInt(ExitCode::Usage);
         }
     }
+    // Started with more privilege than its user has (a file capability), the program serves
+    // the system's supplicant only: a folder of the user's choosing could hold a fake one
+    // that makes the service throttle a real interface.
+    if (RunsRaised()) {
+        if (ctrlDir != defaultCtrlDir) {
+            std::fprintf(stderr, "wlan-connectd: with raised privileges only the system's control folder %s is served\n",
+                         defaultCtrlDir.c_str());
+            return ToInt(ExitCode::Usage);
+        }
+        options.owner = WpaControl::Owner::System;
+    }
     options.ctrlDir = ctrlDir;
-    return ToInt(Connectd::Serve(std::move(options), verbose ? Verbosity::Verbose : Verbosity::Normal));
+    serve.verbosity = verbose ? Verbosity::Verbose : Verbosity::Normal;
+    if (fixedPoll > 0)
+        serve.fixedPoll = Millis(fixedPoll);
+    return ToInt(Connectd::Serve(std::move(serve)));
 }

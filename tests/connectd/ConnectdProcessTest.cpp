@@ -114,7 +114,7 @@ protected:
         const std::string list = ctrl->Request("LIST_NETWORKS");
         for (size_t at = list.find('\n'); at != std::string::npos; at = list.find('\n', at + 1)) {
             const std::string id = list.substr(at + 1, list.find('\t', at + 1) - at - 1);
-            if (!id.empty() && ctrl->Request("GET_NETWORK " + id + " id_str") == "\"wlan-connectd\"")
+            if (!id.empty() && ctrl->Request("GET_NETWORK " + id + " id_str") == "\"wlan-connectd-" + std::to_string(getuid()) + "\"")
                 return ctrl->Request("GET_NETWORK " + id + " " + field);
         }
         return "(no network of ours)";

@@ -285,6 +285,7 @@ TEST(SupplicantCommands, AccessPointWith64BitWepUsesSharedKeyAndTheChosenKey)
     EXPECT_THAT(NetworkCommands(0, Config(service::kAccessPoint, "Harbour"), Wep64(3)),
                 ElementsAre("SET_NETWORK 0 ssid 486172626f7572",
                             "SET_NETWORK 0 key_mgmt NONE",
+                            "SET_NETWORK 0 freq_list 2412 2417 2422 2427 2432 2437 2442 2447 2452 2457 2462 2467 2472 2484",
                             "SET_NETWORK 0 mode 0",
                             "SET_NETWORK 0 scan_ssid 1",
                             "SET_NETWORK 0 wep_key0 8d2fddc61e",
@@ -300,20 +301,23 @@ TEST(SupplicantCommands, PeerToPeerWith128BitWepUsesOpenSystemOnTheChannelsFrequ
     EXPECT_THAT(NetworkCommands(7, Config(service::kPeerToPeer, "Workbench", 14), Wep128()),
                 ElementsAre("SET_NETWORK 7 ssid 576f726b62656e6368",
                             "SET_NETWORK 7 key_mgmt NONE",
+                            "SET_NETWORK 7 freq_list 2412 2417 2422 2427 2432 2437 2442 2447 2452 2457 2462 2467 2472 2484",
                             "SET_NETWORK 7 mode 1",
                             "SET_NETWORK 7 frequency 2484",
                             "SET_NETWORK 7 wep_key0 47e172e994b07ec89e7b0f7127",
                             "SET_NETWORK 7 wep_tx_keyidx 0",
                             "SET_NETWORK 7 auth_alg OPEN"));
     EXPECT_THAT(NetworkCommands(1, Config(service::kPeerToPeer, "W", 3), WepSettings{}),
-                ElementsAre("SET_NETWORK 1 ssid 57", "SET_NETWORK 1 key_mgmt NONE", "SET_NETWORK 1 mode 1",
+                ElementsAre("SET_NETWORK 1 ssid 57", "SET_NETWORK 1 key_mgmt NONE",
+                            "SET_NETWORK 1 freq_list 2412 2417 2422 2427 2432 2437 2442 2447 2452 2457 2462 2467 2472 2484", "SET_NETWORK 1 mode 1",
                             "SET_NETWORK 1 frequency 2422"));
 }
 
 TEST(SupplicantCommands, AnEmptyNameMatchesAnyOpenNetworkAndAnyByteGoesAsHex)
 {
     EXPECT_THAT(NetworkCommands(2, Config(service::kAutoNetworkType, ""), WepSettings{}),
-                ElementsAre("SET_NETWORK 2 key_mgmt NONE", "SET_NETWORK 2 mode 0"));
+                ElementsAre("SET_NETWORK 2 key_mgmt NONE", "SET_NETWORK 2 freq_list 2412 2417 2422 2427 2432 2437 2442 2447 2452 2457 2462 2467 2472 2484",
+                            "SET_NETWORK 2 mode 0"));
     const std::string bytes{'\0', '\xff', '"', ' ', '\n'};
     EXPECT_EQ(NetworkCommands(0, Config(service::kAccessPoint, bytes), WepSettings{}).front(),
               "SET_NETWORK 0 ssid 00ff22200a");
