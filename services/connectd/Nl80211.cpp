@@ -111,6 +111,14 @@ int OnError(sockaddr_nl*, nlmsgerr* error, void* arg)
     return NL_STOP;
 }
 
+// Only the kernel answers for nl80211. Our port is listed in /proc/net/netlink, so another
+// process could send to it, with the next sequence number, and pose as the kernel.
+int OnMessageIn(nl_msg* message, void*)
+{
+    const sockaddr_nl* sender = nlmsg_get_src(message);
+    return sender != nullptr && sender->nl_pid == 0 ? NL_OK : NL_SKIP;
+}
+
 // Reads and drops whatever an earlier request that timed out left behind. A dump the kernel
 // had not finished goes on as it is read, and a new dump would be refused while it runs.
 void DiscardStale(int fd)
@@ -216,6 +224,7 @@ int Nl80211::Exchange(nl_msg* message, Nl80211Reply& reply)
     nl_cb* callbacks = nl_cb_alloc(NL_CB_DEFAULT);
     if (callbacks == nullptr)
         return -ENOMEM;
+    nl_cb_set(callbacks, NL_CB_MSG_IN, NL_CB_CUSTOM, OnMessageIn, nullptr);
     nl_cb_set(callbacks, NL_CB_SEQ_CHECK, NL_CB_CUSTOM, OnSequence, &reply);
     nl_cb_set(callbacks, NL_CB_VALID, NL_CB_CUSTOM, OnValid, &reply);
     nl_cb_set(callbacks, NL_CB_FINISH, NL_CB_CUSTOM, OnFinish, &reply);
