@@ -54,8 +54,14 @@ fi
 
 started=$(date +%s)
 work=$(realpath -m "$work")
+# The folder is emptied as root: only one this script made (its marker inside) or an empty
+# or missing one, never a folder someone named by mistake.
+if [ -e "$work" ] && [ ! -e "$work/.wlan-package-test" ] && [ -n "$(ls -A "$work" 2>/dev/null)" ]; then
+  fail "$work is not empty and was not made by this test; name a new or empty folder with --work"
+fi
 rm -rf "$work"
 mkdir -p "$work/tree"
+: >"$work/.wlan-package-test"
 
 # The copy holds what a clone would: the tracked files as they are now, and new files that
 # are not ignored; none of the build folders.
@@ -95,11 +101,19 @@ grep -v 'running with root privileges' "$work/lintian.log" || true
 [ "$status" -eq 0 ] || fail "lintian reports errors or warnings (above)"
 
 # apt works for the whole machine: one run at a time, and never over an installation that
-# is not this run's own.
-exec 9>/run/lock/wlan-package-test.lock
+# is not this run's own. The lock lives in /run, where only root creates files, so nobody can
+# plant a link there for root to follow; it is opened without truncating, and waited for at
+# most ten minutes.
+lock=/run/wlan-package-test.lock
+if [ ! -e "$lock" ]; then
+  "${sudo[@]}" sh -c 'umask 022; set -C; : >"$1"' sh "$lock" 2>/dev/null || true
+fi
+[ -f "$lock" ] && [ ! -L "$lock" ] && [ "$(stat -c %u "$lock")" = 0 ] ||
+  fail "$lock is not a plain file of root's; remove it as root and run again"
+exec 9<"$lock"
 if ! flock -n 9; then
-  say "waiting for another package test on this machine"
-  flock 9
+  say "waiting for another package test on this machine (it holds $lock)"
+  flock -w 600 9 || fail "another process has held $lock for ten minutes (see: fuser -v $lock)"
 fi
 for package in "${packages[@]}"; do
   if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'installed$'; then
@@ -157,6 +171,14 @@ for unit in $units; do
   for wants in /etc/systemd/user/*.wants; do
     [ ! -e "$wants/${unit##*/}" ] || fail "installing enabled ${unit##*/} ($wants)"
   done
+  # A permanent error (a wrong command line 2, a block another service holds 4) would only
+  # repeat itself every few seconds: a unit that restarts on failure stops there.
+  if grep -q '^Restart=on-failure' "$unit"; then
+    prevented=" $(sed -n 's/^RestartPreventExitStatus=//p' "$unit") "
+    for code in 2 4; do
+      [[ $prevented == *" $code "* ]] || fail "${unit##*/} restarts after exit status $code, a permanent error"
+    done
+  fi
 done
 
 say "the shipped desktop entry, AppStream entry and manual pages"
@@ -191,6 +213,9 @@ printed=$(/usr/bin/wlan-cardsim --version)
   fail "wlan-cardsim --version prints \"$printed\", the package is version $version"
 if [[ " ${packages[*]} " == *" wlan-connectd "* ]]; then
   /usr/bin/wlan-connectd --help | grep -q -- '--interface' || fail "wlan-connectd --help names no --interface"
+  status=0
+  /usr/bin/wlan-connectd --interface 'not/an/interface' 2>/dev/null || status=$?
+  [ "$status" -eq 2 ] || fail "wlan-connectd exits $status for a wrong interface name, its unit stops restarting on 2"
 fi
 
 # A private block, registry file, home and runtime folder: nothing of this machine's own
