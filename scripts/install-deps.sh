@@ -35,6 +35,8 @@ test_packages=(
   # simulates radios, busybox as its first userland, the regulatory database it loads, and
   # the real supplicant, access point and nl80211 tool the guest runs from this machine
   qemu-system-x86 busybox-static wireless-regdb wpasupplicant hostapd iw
+  # setcap, to grant wlan-connectd its capability as an administrator would
+  libcap2-bin
   # network namespaces and veth pairs for the real service's tests on this machine
   iproute2
   # the Debian packages: their build (debhelper), lintian, and the validators of the desktop

@@ -14,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -200,6 +202,70 @@ TEST_F(ConnectdProcessTest, FollowsTheSupplicantAndTheInterfaceOutAndBackIn)
 
     // Each outage is said once, however often the service looked meanwhile.
     EXPECT_EQ(Count(Log(), "card out:"), 2u) << Log();
+}
+
+TEST_F(ConnectdProcessTest, AStalledSupplicantHoldsUpNoCommandAndAStopLeavesOtherNetworksBe)
+{
+    // Another user's service has a network of its own in the same supplicant.
+    auto ctrl = CtrlSocket::Open((ctrlDir_ / "va").string());
+    ASSERT_TRUE(ctrl);
+    std::string other = ctrl->Request("ADD_NETWORK");
+    other.erase(other.find_last_not_of('\n') + 1);
+    ASSERT_EQ(ctrl->Request("SET_NETWORK " + other + " id_str \"wlan-connectd-4242\""), "OK\n");
+    PostName(u"Bench");
+    ASSERT_TRUE(LinkShows(true)) << Log();
+
+    // A stopped supplicant answers nothing; every command is still taken at once, long before
+    // the service gives up on the supplicant, and applied once it answers again.
+    kill(supplicant_.Pid(), SIGSTOP);
+    channel_.PostConfig({1, 15, 2, 6, u"Stalled"});
+    ASSERT_TRUE(WaitUntil([&] { return (channel_.CommandWord() >> 24) == 0; }, kPatience));
+    const uint8_t keys[20] = {};
+    channel_.PostWep(0, 1, keys);
+    ASSERT_TRUE(WaitUntil([&] { return (channel_.CommandWord() >> 24) == 0 || Status() == STAT_CARD_OUT; }, kPatience));
+    EXPECT_EQ(channel_.CommandWord() >> 24, 0u);
+    EXPECT_NE(Status(), STAT_CARD_OUT) << "the second command waited for the supplicant";
+    kill(supplicant_.Pid(), SIGCONT);
+    EXPECT_TRUE(WaitUntil([&] { return OurNetwork("ssid") == "\"Stalled\""; }, kPatience)) << Log();
+
+    // SIGHUP (a closed terminal, a logout) stops the service as SIGTERM does: our network
+    // goes, keys and all; another user's stays, and no socket file of ours is left behind.
+    EXPECT_EQ(service_.Stop(SIGHUP), 0);
+    EXPECT_EQ(OurNetwork("ssid"), "(no network of ours)");
+    EXPECT_EQ(ctrl->Request("GET_NETWORK " + other + " id_str"), "\"wlan-connectd-4242\"");
+    for (const auto& entry : std::filesystem::directory_iterator(ctrlDir_))
+        EXPECT_EQ(entry.path().filename(), "va") << "left behind";
+}
+
+// Granted CAP_NET_ADMIN as a file capability, the program is started by a user with the
+// user's own arguments: it serves no control folder but the system's, where a fake supplicant
+// of that user's could make it throttle a real interface.
+TEST(ConnectdPrivileges, WithRaisedPrivilegesOnlyTheSystemsControlFolderIsServed)
+{
+    if (geteuid() != 0)
+        WLAN_SKIP_UNLESS_CI("granting a file capability needs root");
+    testenv::TempDir folder;
+    chmod(folder.path().c_str(), 0755);
+    const std::filesystem::path program = folder / "wlan-connectd";
+    std::filesystem::copy_file(WLAN_CONNECTD_BUILT, program);
+    ASSERT_EQ(RunCommand({"setcap", "cap_net_admin+ep", program.string()}, folder / "setcap.log"), 0)
+        << testenv::ReadFile(folder / "setcap.log");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int log = open((folder / "run.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        dup2(log, 2);
+        // Not dumpable under raised privileges, the process cannot be looked at for leaks.
+        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(99);
+        execl(program.c_str(), program.c_str(), "--interface", "lo", "--ctrl-dir", "/tmp", static_cast<char*>(nullptr));
+        _exit(98);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2) << testenv::ReadFile(folder / "run.log");
+    EXPECT_NE(testenv::ReadFile(folder / "run.log").find("only the system's control folder"), std::string::npos);
 }
 
 } // namespace

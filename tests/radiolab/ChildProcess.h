@@ -25,6 +25,7 @@ public:
     // Starts a program and waits for it: its exit status, or -1 when it could not start.
     static int Run(std::vector<std::string> args, const std::string& logPath);
     bool Running() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
