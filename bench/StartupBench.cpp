@@ -1,21 +1,24 @@
 // Start-up cost of the utility against a bare Qt dialog with one tab widget of four tabs,
 // built and closed the same way. Each is run as a child process of this program, several
-// times in turn; the figures are the medians of the wall time from spawning the child to the
-// first show of its window, and of the child's peak resident set, reported as ratios.
+// times in turn; the figures are the medians of the wall time from spawning the child to its
+// first frame (the window mapped, its first paint done and handed to the display), of the
+// processor time the child spent up to then (user and system; less swayed than the wall time
+// when other programs load the machine), and of the child's peak resident set, reported as
+// ratios.
 //
 //   bench_startup [--runs N]      (offscreen unless QT_QPA_PLATFORM or a display says otherwise)
 
-#include "app/nApp.h"
-#include "framework/PropertySheet.h"
 #include "framework/WinApp.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QMetaObject>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <QWidget>
 
 #include <algorithm>
@@ -38,49 +41,58 @@ namespace {
 
 // ---- The children ---------------------------------------------------------------------------
 
-// Tells the parent, once, that the window is on screen.
-void SignalShown(int fd)
-{
-    static bool told = false;
-    if (told)
-        return;
-    told = true;
-    const char byte = 1;
-    (void)!write(fd, &byte, 1);
-    close(fd);
-}
+// The pipe to the parent, in the child.
+int shownFd = -1;
 
-int RunUtility(int fd, char* program)
-{
-    fw::PropertySheet::SetShownHook([fd](fw::PropertySheet& sheet) {
-        SignalShown(fd);
-        QMetaObject::invokeMethod(sheet.GetSafeWidget(), &QWidget::close, Qt::QueuedConnection);
-    });
-    // The application object is what AppMain runs; naming it keeps it in the link.
-    (void)theApp.GetRuntimeClass();
-    char* args[] = {program, nullptr};
-    return fw::AppMain(1, args);
-}
-
-class ShowFilter : public QObject {
-public:
-    explicit ShowFilter(int fd) : fd_(fd) {}
-
+// Watches every window of the child, the same way for both: at the first expose of a window
+// that is on screen the child tells the parent, once, after that expose has painted and
+// flushed the window, and then closes the window as a person would. What it tells is the
+// processor time it has used so far, in microseconds.
+class FirstFrameWatcher : public QObject {
 protected:
     bool eventFilter(QObject* object, QEvent* event) override
     {
-        if (event->type() == QEvent::Show) {
-            SignalShown(fd_);
-            QMetaObject::invokeMethod(static_cast<QWidget*>(object), &QWidget::close, Qt::QueuedConnection);
-        }
+        auto* window = qobject_cast<QWindow*>(object);
+        if (told_ || event->type() != QEvent::Expose || !window || !window->isExposed())
+            return false;
+        told_ = true;
+        QMetaObject::invokeMethod(
+            window,
+            [window] {
+                rusage usage{};
+                getrusage(RUSAGE_SELF, &usage);
+                const int64_t cpuUs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * int64_t{1000000} +
+                                      usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+                (void)!write(shownFd, &cpuUs, sizeof cpuUs);
+                close(shownFd);
+                window->close();
+            },
+            Qt::QueuedConnection);
         return false;
     }
 
 private:
-    int fd_;
+    bool told_ = false;
 };
 
-int RunBare(int fd, char* program)
+// Runs in the constructor of the child's application object, before any window exists.
+void WatchFirstFrame()
+{
+    if (shownFd >= 0)
+        qApp->installEventFilter(new FirstFrameWatcher);
+}
+Q_COREAPP_STARTUP_FUNCTION(WatchFirstFrame)
+
+int RunUtility(char* program)
+{
+    // AppMain runs the application object, which the whole-archive link keeps in (see
+    // CMakeLists.txt): nothing here refers to it, and an optimised build drops a reference
+    // whose result goes unused.
+    char* args[] = {program, nullptr};
+    return fw::AppMain(1, args);
+}
+
+int RunBare(char* program)
 {
     int argc = 1;
     char* args[] = {program, nullptr};
@@ -96,8 +108,6 @@ int RunBare(int fd, char* program)
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
-    ShowFilter filter(fd);
-    dialog.installEventFilter(&filter);
     dialog.exec();
     return 0;
 }
@@ -106,6 +116,7 @@ int RunBare(int fd, char* program)
 
 struct Sample {
     double ms = 0;
+    double cpuMs = 0;
     double mb = 0;
     bool ok = false;
 };
@@ -128,9 +139,10 @@ Sample Measure(const char* self, const char* kind)
     }
     close(pipeFds[1]);
     pollfd readable{pipeFds[0], POLLIN, 0};
-    char byte = 0;
-    if (poll(&readable, 1, 30000) == 1 && read(pipeFds[0], &byte, 1) == 1) {
+    int64_t cpuUs = 0;
+    if (poll(&readable, 1, 30000) == 1 && read(pipeFds[0], &cpuUs, sizeof cpuUs) == sizeof cpuUs) {
         sample.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        sample.cpuMs = static_cast<double>(cpuUs) / 1000.0;
         sample.ok = true;
     } else {
         kill(pid, SIGKILL);
@@ -152,14 +164,35 @@ double Median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+struct Figures {
+    double ms = 0;
+    double cpuMs = 0;
+    double mb = 0;
+};
+
+// The samples of one kind of child.
+class Series {
+public:
+    void Add(const Sample& s)
+    {
+        ms_.push_back(s.ms);
+        cpuMs_.push_back(s.cpuMs);
+        mb_.push_back(s.mb);
+    }
+    Figures Medians() const { return {Median(ms_), Median(cpuMs_), Median(mb_)}; }
+
+private:
+    std::vector<double> ms_, cpuMs_, mb_;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "--utility") == 0)
-        return RunUtility(std::atoi(argv[2]), argv[0]);
-    if (argc == 3 && std::strcmp(argv[1], "--bare") == 0)
-        return RunBare(std::atoi(argv[2]), argv[0]);
+    if (argc == 3 && (std::strcmp(argv[1], "--utility") == 0 || std::strcmp(argv[1], "--bare") == 0)) {
+        shownFd = std::atoi(argv[2]);
+        return argv[1][2] == 'u' ? RunUtility(argv[0]) : RunBare(argv[0]);
+    }
 
     int runs = 9;
     if (argc == 3 && std::strcmp(argv[1], "--runs") == 0)
@@ -182,34 +215,36 @@ int main(int argc, char** argv)
         return 1;
     self[len] = '\0';
 
-    std::vector<double> bareMs, bareMb, utilityMs, utilityMb;
+    Series bare, utility;
     Measure(self, "--bare");  // warm the file cache once for both
     Measure(self, "--utility");
+    // Each round runs both, in turns of which goes first, so that neither is always the one
+    // that follows the other.
     for (int i = 0; i < runs; ++i) {
-        for (const char* kind : {"--bare", "--utility"}) {
+        const bool bareFirst = i % 2 == 0;
+        for (const char* kind : {bareFirst ? "--bare" : "--utility", bareFirst ? "--utility" : "--bare"}) {
             const Sample s = Measure(self, kind);
             if (!s.ok) {
-                std::fprintf(stderr, "bench_startup: the %s child did not show its window\n", kind + 2);
+                std::fprintf(stderr, "bench_startup: the %s child did not show its first frame\n", kind + 2);
                 rmdir(dir);
                 return 1;
             }
-            (kind[2] == 'b' ? bareMs : utilityMs).push_back(s.ms);
-            (kind[2] == 'b' ? bareMb : utilityMb).push_back(s.mb);
+            (kind[2] == 'b' ? bare : utility).Add(s);
         }
     }
     rmdir(dir);
 
-    const double bt = Median(bareMs), bm = Median(bareMb), ut = Median(utilityMs), um = Median(utilityMb);
-    const double timeRatio = ut / bt, memoryRatio = um / bm;
+    const Figures b = bare.Medians(), u = utility.Medians();
+    const double timeRatio = u.ms / b.ms, cpuRatio = u.cpuMs / b.cpuMs, memoryRatio = u.mb / b.mb;
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     const char* display = std::getenv("DISPLAY");
     const std::string where = platform ? std::string(platform) + " platform"
                                        : std::string("display ") + (display ? display : "(Wayland)");
-    std::printf("Start-up to first show, %s, median of %d runs each\n", where.c_str(), runs);
-    std::printf("  %-32s %10s %12s\n", "", "time", "peak RSS");
-    std::printf("  %-32s %7.1f ms %9.1f MB\n", "bare Qt dialog, four tabs", bt, bm);
-    std::printf("  %-32s %7.1f ms %9.1f MB\n", "wlan-utility", ut, um);
-    std::printf("  %-32s %8.2f x %10.2f x   target 1.30 x: %s\n", "ratio", timeRatio, memoryRatio,
-                timeRatio <= 1.3 && memoryRatio <= 1.3 ? "met" : "NOT MET");
+    std::printf("Start-up to first frame, %s, median of %d runs each\n", where.c_str(), runs);
+    std::printf("  %-32s %10s %10s %12s\n", "", "time", "CPU", "peak RSS");
+    std::printf("  %-32s %7.1f ms %7.1f ms %9.1f MB\n", "bare Qt dialog, four tabs", b.ms, b.cpuMs, b.mb);
+    std::printf("  %-32s %7.1f ms %7.1f ms %9.1f MB\n", "wlan-utility", u.ms, u.cpuMs, u.mb);
+    std::printf("  %-32s %8.2f x %8.2f x %10.2f x   target 1.15 x: %s\n", "ratio", timeRatio, cpuRatio, memoryRatio,
+                timeRatio <= 1.15 && memoryRatio <= 1.15 ? "met" : "NOT MET");
     return 0;
 }

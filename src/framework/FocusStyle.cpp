@@ -58,6 +58,17 @@ void FocusStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opt
     }
 }
 
+QIcon FocusStyle::standardIcon(StandardPixmap icon, const QStyleOption* option, const QWidget* widget) const
+{
+    // A button box with this style asks for these when it makes its OK and Cancel. The base
+    // style would look them up in the icon theme and decode its own pictures, which loads
+    // every image-format plugin, for icons a classic sheet's buttons do not show. The buttons
+    // still keep the room the style gives an icon, so they are as wide as they always were.
+    if (icon == SP_DialogOkButton || icon == SP_DialogCancelButton)
+        return {};
+    return QProxyStyle::standardIcon(icon, option, widget);
+}
+
 void FocusStyle::DrawFocusCue(const QRect& rect, const QStyleOption& option, QPainter& painter) const
 {
     painter.save();

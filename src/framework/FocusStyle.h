@@ -2,7 +2,8 @@
 // The focus cues of a classic dialog on top of the application's style: a dotted rectangle
 // inside a focused push button (so a focused OK differs from OK merely being the default
 // button), around a focused edit that has no border, and around the focused tab, shown
-// whenever the control has the focus. Private to the framework.
+// whenever the control has the focus; and an OK and a Cancel that carry their caption only.
+// Private to the framework.
 
 #include <QProxyStyle>
 
@@ -18,6 +19,8 @@ public:
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget = nullptr) const override;
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override;
+    QIcon standardIcon(StandardPixmap icon, const QStyleOption* option = nullptr,
                        const QWidget* widget = nullptr) const override;
 
 private:

@@ -263,15 +263,14 @@ QWidget* PropertySheet::BuildWindow()
         tabs->addTab(slot, ToQString(tmpl.caption));
     }
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, window);
-    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
-    QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel);
-    ok->setDefault(true);
-    // A focused OK shows a focus cue; OK merely being the default button does not.
-    FocusStyle::Use(*ok);
-    FocusStyle::Use(*cancel);
-    for (QPushButton* button : {ok, cancel})
-        button->setIcon(QIcon());  // classic sheet buttons carry their caption only
+    // The box has the focus style before it makes its buttons, and they take it from the box:
+    // a focused OK shows a focus cue (OK merely being the default button does not), and the
+    // buttons are made without icons, as classic sheet buttons carry their caption only, so
+    // nothing is looked up or decoded for them on the way to the first frame.
+    auto* buttons = new QDialogButtonBox(window);
+    FocusStyle::Use(*buttons);
+    buttons->setStandardButtons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     QObject::connect(buttons, &QDialogButtonBox::accepted, window, [this] { EndDialog(IDOK); });
     QObject::connect(buttons, &QDialogButtonBox::rejected, window, [this] { EndDialog(IDCANCEL); });
 

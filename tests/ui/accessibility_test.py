@@ -5,6 +5,8 @@ Runs the real start-up of wlan-utility under a private Xvfb, a private session b
 accessibility bus that bus starts, on a private registry file and block served by a real
 wlan-cardsim, and walks its accessible tree with Debian's AT-SPI bindings (pyatspi), page by
 page:
+  - on the way to the sheet's first frame the utility decodes no picture, so it loads none of
+    Qt's image-format plugins (its icon is built in, the sheet's buttons carry no icon);
   - every interactive control has a role and a non-empty name, and the names are unique
     within the page; the tabs are named by their pages' captions;
   - the controls without text of their own carry the words of the label before them
@@ -221,6 +223,12 @@ class Session:
         shutil.rmtree(self.folder, ignore_errors=True)
 
 
+def image_plugins(pid):
+    """The image-format plugins of Qt mapped into the process."""
+    with open("/proc/%d/maps" % pid) as f:
+        return sorted({line.split()[-1] for line in f if "/imageformats/" in line})
+
+
 def press(accessible):
     """Runs the control's "Press" action, as a screen reader's user does."""
     action = accessible.queryAction()
@@ -264,6 +272,10 @@ def run(session, pyatspi):
     tabs = [tab_list.getChildAtIndex(i) for i in range(tab_list.childCount)]
     tabs = [t for t in tabs if t.getRole() == pyatspi.ROLE_PAGE_TAB]
     check([t.name for t in tabs] == CAPTIONS, "the tabs are named %r" % [t.name for t in tabs])
+    # Qt loads every image-format plugin to find which one reads a picture whose format it is
+    # not told; nothing on the way to the first frame may need that.
+    plugins = image_plugins(session.utility_process.pid)
+    check(not plugins, "the sheet's first frame loaded the image-format plugins %r" % plugins)
 
     def page_of(caption):
         return next((a for a in descendants(sheet) if a.getRole() == pyatspi.ROLE_FILLER and a.name == caption), None)
