@@ -105,7 +105,7 @@ ExitCode Simulator::Serve(SimulatorOptions options)
         fds = control->WaitFds(clientDeadline);
         now = loop.Now();
         due = std::min(due, now + std::chrono::ceil<Millis>(clientDeadline - std::chrono::steady_clock::now()));
-        loop.Wait(fds, due);
+        loop.Wait(fds, due, service.HandledWord());
         control->Serve(fds, handler);
     }
     log.Start("stopping on signal");

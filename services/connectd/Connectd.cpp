@@ -70,7 +70,7 @@ ExitCode Connectd::Serve(ServeOptions serveOptions)
             break;
         Millis due = service.NextDue(now, now + kIdle);
         fds = card->WaitFds(now, due);
-        loop.Wait(fds, due);
+        loop.Wait(fds, due, service.HandledWord());
     }
     log.Start("stopping on signal");
     card->Stop();

@@ -22,8 +22,10 @@ class Connectd {
 public:
     static ExitCode Serve(ServeOptions options);
 
-    // The longest sleep when nothing at all is due; the loop wakes sooner for a silent peer.
-    static constexpr Millis kIdle{1000};
+    // The longest sleep when nothing at all is due (a peer's wake, the card's descriptors and
+    // duties end it sooner); it bounds how long a block that another process shrank goes
+    // unnoticed.
+    static constexpr Millis kIdle{4000};
 };
 
 } // namespace connectd

@@ -122,6 +122,7 @@ void SupplicantCard::GoOut(const std::string& reason)
 {
     requests_.reset();
     events_.reset();
+    lastStatus_.reset();
     networkId_ = -1;
     othersEnabled_.clear();
     othersNoted_ = false;
@@ -241,6 +242,7 @@ void SupplicantCard::ApplySettings()
         networkId_ = -1;
     }
     link_ = LinkInfo{};
+    lastStatus_.reset();
     if (const auto refusal = Refusal(config_, wep_)) {
         log_.Warn("settings refused: " + *refusal + "; the card stays unassociated");
         refused_ = true;
@@ -316,7 +318,11 @@ LinkInfo SupplicantCard::Link()
 void SupplicantCard::RefreshLink()
 {
     LinkInfo link;
-    const auto status = ParseStatus(Request("STATUS").value_or(""));
+    // The state and the BSSID change only with an event, or show at the look each second:
+    // between those, the signal alone is asked for.
+    if (!lastStatus_)
+        lastStatus_ = ParseStatus(Request("STATUS").value_or(""));
+    const std::optional<SupplicantStatus> status = lastStatus_;
     if (!status) {
         link_ = link;
         return;
@@ -360,6 +366,7 @@ void SupplicantCard::ReadEvents()
         if (!text)
             return;
         const SupplicantEvent event = ParseEvent(*text);
+        lastStatus_.reset();
         switch (event.kind) {
         case EventKind::Terminating:
             GoOut("the supplicant stopped");
@@ -399,6 +406,7 @@ void SupplicantCard::Step(Millis now)
     if (card_ == Card::In && now >= nextLook_) {
         nextLook_ = now + kLookPeriod;
         const auto status = ParseStatus(Request("STATUS").value_or(""));
+        lastStatus_ = status;
         if (card_ == Card::In && status && status->wpaState == "INTERFACE_DISABLED")
             GoOut("the supplicant has disabled " + options_.interface);
     }

@@ -93,6 +93,7 @@ private:
     std::optional<LinkWatch> watch_;
     Card card_ = Card::Out;
     LinkInfo link_;
+    std::optional<SupplicantStatus> lastStatus_;   // until the next event or look
     uint16_t mask_ = 0;
     int networkId_ = -1;
     std::vector<int> othersEnabled_;   // what our first selection disabled, to enable on leaving

@@ -71,8 +71,11 @@ void BlockService::Notice(uint32_t cmd)
 bool BlockService::Acknowledge(uint32_t cmd)
 {
     uint32_t expected = cmd;
-    return CmdWord().compare_exchange_strong(expected, cmd & 0x00FFFFFF, std::memory_order_acq_rel,
-                                             std::memory_order_acquire);
+    const bool taken = CmdWord().compare_exchange_strong(expected, cmd & 0x00FFFFFF, std::memory_order_acq_rel,
+                                                         std::memory_order_acquire);
+    if (taken)
+        handledWord_ = cmd & 0x00FFFFFF;
+    return taken;
 }
 
 void BlockService::TakeConfig(uint32_t cmd, Millis now)
@@ -163,6 +166,7 @@ Millis BlockService::NextDue(Millis now, Millis after) const
 void BlockService::Poll(Millis now)
 {
     uint32_t cmd = CmdWord().load(std::memory_order_acquire);
+    handledWord_ = cmd;
     if (cmd != lastCommandWord_) {
         Notice(cmd);
         lastCommandWord_ = cmd;

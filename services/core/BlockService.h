@@ -37,6 +37,8 @@ public:
     Millis NextDue(Millis now, Millis after) const;
 
     uint32_t CommandsTaken() const { return commandsTaken_; }
+    // cmdWord as the last Poll read it, or as its acknowledgement left it.
+    uint32_t HandledWord() const { return handledWord_; }
 
     static constexpr Millis kLinkRefresh{250};
     static constexpr Millis kCardInStands{1000};
@@ -59,6 +61,7 @@ private:
     ServiceCard& card_;
     Log& log_;
     uint32_t lastCommandWord_ = 0;
+    uint32_t handledWord_ = 0;
     uint8_t lastCommand_ = 0;
     Card lastCard_ = Card::Out;        // so the start reads as an insertion
     Millis cardInUntil_{0};

@@ -53,16 +53,19 @@ void BlockWaker::Drain()
 void BlockWaker::Run()
 {
     std::atomic_ref<uint32_t> word(block_->cmdWord);
-    uint32_t seen = word.load(std::memory_order_acquire);
     while (!stop_.load()) {
-        const platform::WordWait result = platform::WaitWhileWordIs(&block_->cmdWord, seen, kStopLook);
+        const uint32_t handled = handled_.load(std::memory_order_acquire);
+        const platform::WordWait result = platform::WaitWhileWordIs(&block_->cmdWord, handled, kClassicPeerPeriod);
         if (stop_.load())
             return;
-        if (result == platform::WordWait::TimedOut)
+        if (result == platform::WordWait::TimedOut) {
+            if (word.load(std::memory_order_acquire) != handled_.load(std::memory_order_acquire))
+                Signal();
             continue;
+        }
+        // Woken, or the word moved on since the loop last handled it.
         Signal();
         std::this_thread::sleep_for(kGap);
-        seen = word.load(std::memory_order_acquire);
         Signal();
     }
 }

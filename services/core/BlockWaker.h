@@ -4,10 +4,14 @@
 // mapped can do that). A thread of its own sleeps on the word and turns each wake into a
 // readable eventfd, which the serve loop polls beside the card's descriptors.
 //
+// The same thread serves a peer that writes the block without waking anyone: it looks every
+// kClassicPeerPeriod whether the word still holds what the serve loop left there, and
+// signals when it does not. That look is a futex time-out and one load, far cheaper than
+// waking the whole loop to look.
+//
 // A peer that wakes in a tight loop gets one look per kGap: the thread rests that long after
 // each wake, then signals once more for whatever arrived meanwhile (its wake found nobody
-// waiting, and the word may even hold its old value again), so nothing posted is left for
-// the slow look that serves peers that never wake.
+// waiting, and the word may even hold its old value again).
 
 #include "link/ConnectBlock.h"
 
@@ -31,20 +35,25 @@ public:
     // Readable after a wake; Drain makes it quiet again.
     int Fd() const { return fd_; }
     void Drain();
+    // The command word as the serve loop last read or acknowledged it: what a silent peer's
+    // write is told from.
+    void Handled(uint32_t word) { handled_.store(word, std::memory_order_release); }
 
     static constexpr std::chrono::milliseconds kGap{2};
-    // The thread also looks at its stop flag this often: a block that another process shrank
-    // is private memory now, where the stopping wake can no longer reach a waiter.
-    static constexpr std::chrono::milliseconds kStopLook{1000};
+    // How soon a peer that never wakes anyone is served (the thread's time-out also lets it
+    // see its stop flag when the stopping wake cannot reach it: a block another process
+    // shrank is private memory now).
+    static constexpr std::chrono::milliseconds kClassicPeerPeriod{80};
 
 private:
-    BlockWaker(ConnectBlock* block, int fd) : block_(block), fd_(fd) {}
+    BlockWaker(ConnectBlock* block, int fd) : block_(block), fd_(fd) { handled_.store(std::atomic_ref<uint32_t>(block->cmdWord).load()); }
     void Run();
     void Signal();
 
     ConnectBlock* block_;
     int fd_;
     std::atomic<bool> stop_{false};
+    std::atomic<uint32_t> handled_{0};
     std::thread thread_;
 };
 

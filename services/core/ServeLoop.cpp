@@ -18,10 +18,16 @@ Millis ServeLoop::Now() const
     return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - start_);
 }
 
-void ServeLoop::Wait(std::span<pollfd> fds, Millis due)
+void ServeLoop::Wait(std::span<pollfd> fds, Millis due, uint32_t handledWord)
 {
     const Millis now = Now();
-    Millis wait = fixedPeriod_ ? *fixedPeriod_ : std::clamp(due - now, Millis(0), kClassicPeerPeriod);
+    Millis wait = std::max(due - now, Millis(0));
+    if (fixedPeriod_)
+        wait = *fixedPeriod_;
+    else if (waker_)
+        waker_->Handled(handledWord);
+    else
+        wait = std::min(wait, kClassicPeerPeriod);
     all_.assign(fds.begin(), fds.end());
     all_.push_back({StopSignal::Fd(), POLLIN, 0});
     if (waker_)

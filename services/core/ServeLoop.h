@@ -1,8 +1,8 @@
 #pragma once
 // How a connection service sleeps between pieces of work: in one poll() over the card's
 // descriptors, a stop signal and the peer's wakes (BlockWaker), until the next duty the
-// caller names, and never longer than kClassicPeerPeriod, so a peer that writes the block
-// without waking anyone is still served within a tenth of a second.
+// caller names. A peer that writes the block without waking anyone is still served within
+// a tenth of a second: the waker looks for it (or, without a waker, the loop itself).
 //
 // With a fixed period the loop instead looks at the block every period and takes no wakes:
 // how the services served the block before they could sleep, kept for the benchmark that
@@ -30,10 +30,11 @@ public:
     // Time since the loop was made.
     Millis Now() const;
     // Sleeps until one of `fds` is ready (their revents are filled in), the peer wakes us, a
-    // stop is asked for, or `due`, whichever comes first.
-    void Wait(std::span<pollfd> fds, Millis due);
+    // stop is asked for, or `due`, whichever comes first. `handledWord` is the command word
+    // as the block service left it.
+    void Wait(std::span<pollfd> fds, Millis due, uint32_t handledWord);
 
-    static constexpr Millis kClassicPeerPeriod{80};
+    static constexpr Millis kClassicPeerPeriod = BlockWaker::kClassicPeerPeriod;
 
 private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
