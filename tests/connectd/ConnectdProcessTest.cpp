@@ -240,7 +240,7 @@ TEST_F(ConnectdProcessTest, FollowsTheSupplicantAndTheInterfaceOutAndBackIn)
     EXPECT_EQ(OurNetwork("ssid"), "\"Bench\"") << "the settings are applied again";
 
     ASSERT_EQ(RunCommand({"ip", "-n", ns_, "link", "del", "va"}, log_), 0);
-    ASSERT_TRUE(StatusShows(STAT_CARD_OUT, [] { return true; }));
+    ASSERT_TRUE(StatusShows(STAT_CARD_OUT, [] { return true; }));   // as gone as the supplicant was
     ASSERT_TRUE(AddInterface());
     ASSERT_TRUE(StatusShows(STAT_CARD_IN));
     ASSERT_TRUE(LinkShows(true));

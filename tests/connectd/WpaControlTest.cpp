@@ -236,7 +236,7 @@ TEST(WpaControlFake, ASlowReplyIsWaitedForUpToTheLimitAndASilentSupplicantGivesN
 
 // After rfkill the supplicant still answers, with the interface disabled: the card is out
 // while it says so, on the look each second too, and says it once however often it retries.
-TEST(WpaControlFake, AnInterfaceTheSupplicantHasDisabledIsACardThatIsOut)
+TEST(SupplicantCardFake, AnInterfaceTheSupplicantHasDisabledIsACardThatIsOut)
 {
     std::atomic<bool> disabled{false};
     FakeSupplicant fake("lo", [&disabled](const std::string& request) -> std::optional<std::string> {
