@@ -185,14 +185,17 @@ TEST_F(BlockServiceTest, HostileBytesAreIgnoredFieldByField)
     RunUntil(now);
     const StationConfig before = station.Config();
 
-    // Network type 7, rate set 0, power save 9, channel 0, a name count of 200.
-    block.cmdWord = 0;
-    const uint8_t payload[] = {7, 0, 0, 0, 9, 0, 0, 0, 200, 0};
-    std::memcpy(Bytes() + 8, payload, sizeof payload);
-    block.cmdWord = 0x2100001F;
-    RunUntil(now);
-    EXPECT_EQ(block.cmdWord, 0x0000001Fu) << "taken, so it is not read again";
-    EXPECT_EQ(station.Config(), before);
+    // Network type 7, rate set 0, power save 9, channel 0, a name count of 200; then each
+    // field's nearest value that is not valid: type 2, rate set 16, power save 0, channel 15.
+    for (const auto& payload : {std::array<uint8_t, 10>{7, 0, 0, 0, 9, 0, 0, 0, 200, 0},
+                                std::array<uint8_t, 10>{2, 0, 16, 0, 0, 0, 15, 0, 34, 0}}) {
+        block.cmdWord = 0;
+        std::memcpy(Bytes() + 8, payload.data(), payload.size());
+        block.cmdWord = 0x2100001F;
+        RunUntil(now);
+        EXPECT_EQ(block.cmdWord, 0x0000001Fu) << "taken, so it is not read again";
+        EXPECT_EQ(station.Config(), before) << "type " << int(payload[0]);
+    }
 
     // WEP mode 9: the whole command is ignored.
     const WepSettings wepBefore = station.Wep();
@@ -207,6 +210,41 @@ TEST_F(BlockServiceTest, HostileBytesAreIgnoredFieldByField)
     RunUntil(now + Millis{100});
     EXPECT_EQ(block.cmdWord, 0x33FFFFFFu);
     EXPECT_EQ(block.statusWord, 0u);
+}
+
+// A card whose channels change while CHANNEL_LIST stands, as a real card's do when a new
+// regulatory domain reaches its driver. The simulator's never change.
+class MaskCard final : public ServiceCard {
+public:
+    Card CardState() const override { return Card::In; }
+    LinkInfo Link() override { return {}; }
+    uint16_t ChannelMask() const override { return mask; }
+    const StationConfig& Config() const override { return config_; }
+    const WepSettings& Wep() const override { return wep_; }
+    bool TakeConfig(const StationConfig&, Millis) override { return false; }
+    bool TakeWep(const WepSettings&, Millis) override { return false; }
+
+    uint16_t mask = 0x07FF;
+
+private:
+    StationConfig config_;
+    WepSettings wep_;
+};
+
+TEST(BlockServiceChannels, AMaskThatChangesWhileTheRequestStandsIsPublished)
+{
+    ConnectBlock block{};
+    ConnectChannel channel{&block};
+    Log log{Verbosity::Normal};
+    MaskCard card;
+    BlockService service{&block, card, log};
+    channel.PostChannelList();
+    service.Poll(Millis{0});
+    service.Poll(BlockService::kCardInStands);
+    EXPECT_EQ(channel.ChannelMask(), 0x07FF);
+    card.mask = 0x1FFF;
+    service.Poll(BlockService::kCardInStands + Millis{10});
+    EXPECT_EQ(channel.ChannelMask(), 0x1FFF);
 }
 
 TEST_F(BlockServiceTest, RandomBlocksNeverStopTheService)

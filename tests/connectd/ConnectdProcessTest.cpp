@@ -21,6 +21,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -29,6 +30,9 @@ using testenv::WaitUntil;
 
 // Generous: the sanitizer build on a loaded machine. The conditions end every wait.
 constexpr auto kPatience = 60s;
+// Status writes after which a standing LINK_INFO must show what the card has: the service
+// refreshes it every 250 ms, each time from a fresh look at the card.
+constexpr uint32_t kWrites = 20;
 
 int RunCommand(std::vector<std::string> args, const std::filesystem::path& log)
 {
@@ -65,7 +69,8 @@ protected:
         ASSERT_TRUE(AddInterface());
         mkdir(ctrlDir_.c_str(), 0700);
         StartSupplicant();
-        ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(ctrlDir_ / "va"); }, kPatience));
+        ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(ctrlDir_ / "va"); }, kPatience))
+            << "no control socket from wpa_supplicant in 60 s";
         ASSERT_TRUE(service_.Start({"ip", "netns", "exec", ns_, WLAN_CONNECTD_BUILT, "--interface", "va",
                                     "--ctrl-dir", ctrlDir_.string(), "-v"},
                                    (folder_ / "service.log").string()));
@@ -97,14 +102,50 @@ protected:
     }
 
     uint8_t Status() const { return static_cast<uint8_t>(channel_.StatusWord() >> 24); }
+    uint32_t Writes() const { return channel_.StatusWord() & 0xFFFFFF; }
     std::string Log() const { return testenv::ReadFile(folder_ / "service.log"); }
 
-    // The link as the Status page reads it: LINK_INFO posted, then a fresh answer.
-    bool LinkShows(bool associated)
+    // Waits until the block shows what `shown` looks for. The wait ends as soon as nothing
+    // later can show it: when the service has ended, or when `due` has held (the card has
+    // what the block should show) for kWrites status writes; kPatience is for a service
+    // that stops writing.
+    testing::AssertionResult Shows(const std::function<bool()>& shown, const std::function<bool()>& due = {})
+    {
+        const auto end = std::chrono::steady_clock::now() + kPatience;
+        std::optional<uint32_t> writesWhenDue;
+        while (!shown()) {
+            if (const auto status = service_.Ended())
+                return testing::AssertionFailure() << "wlan-connectd ended with status " << *status << "\n" << Log();
+            if (!due || !due())
+                writesWhenDue.reset();
+            else if (!writesWhenDue)
+                writesWhenDue = Writes();
+            else if (((Writes() - *writesWhenDue) & 0xFFFFFF) >= kWrites)
+                return testing::AssertionFailure() << "not shown in " << kWrites << " status writes after the card had it\n" << Log();
+            if (std::chrono::steady_clock::now() >= end)
+                return testing::AssertionFailure() << "not shown in " << kPatience.count() << " s\n" << Log();
+            std::this_thread::sleep_for(20ms);
+        }
+        return testing::AssertionSuccess();
+    }
+    testing::AssertionResult StatusShows(uint8_t status, const std::function<bool()>& due = {})
+    {
+        return Shows([&] { return Status() == status; }, due);
+    }
+
+    // The link as the Status page reads it: LINK_INFO posted, then a fresh answer; due when
+    // the supplicant itself says so.
+    testing::AssertionResult LinkShows(bool associated)
     {
         channel_.PostLinkInfo();
-        return WaitUntil([&] { return Status() == STAT_LINK_INFO && channel_.IsNotAssociated() != associated; },
-                         kPatience);
+        return Shows([&] { return Status() == STAT_LINK_INFO && channel_.IsNotAssociated() != associated; },
+                     [&] { return (SupplicantState() == "COMPLETED") == associated; });
+    }
+
+    std::string SupplicantState()
+    {
+        auto ctrl = CtrlSocket::Open((ctrlDir_ / "va").string());
+        return ctrl ? CtrlSocket::Field(ctrl->Request("STATUS"), "wpa_state") : "(no supplicant)";
     }
 
     // What the supplicant holds for the service's network: `field` of the network tagged as ours.
@@ -122,10 +163,15 @@ protected:
         return "(no network of ours)";
     }
 
+    testing::AssertionResult Taken()
+    {
+        return Shows([&] { return (channel_.CommandWord() >> 24) == 0; });
+    }
+
     void PostName(std::u16string_view name)
     {
         channel_.PostConfig({1, 15, 2, 6, name});
-        ASSERT_TRUE(WaitUntil([&] { return (channel_.CommandWord() >> 24) == 0; }, kPatience));
+        ASSERT_TRUE(Taken());
     }
 
     testenv::TempDir folder_;
@@ -145,7 +191,7 @@ protected:
 TEST_F(ConnectdProcessTest, AppliesWhatTheUtilityPostsAndReportsTheLinkTheDriverHas)
 {
     // The driver's defaults join any open network; the wired port counts as one.
-    ASSERT_TRUE(LinkShows(true)) << Log();
+    ASSERT_TRUE(LinkShows(true));
     EXPECT_EQ(FormatBssidOf(channel_), "01:80:c2:00:00:03");
     EXPECT_EQ(channel_.ReadU8(block::kLinkChannel), 0) << "frequency 0 is no channel";
     EXPECT_EQ(channel_.ReadU8(block::kLinkStrength), 0) << "no signal figures: strength 0";
@@ -154,11 +200,11 @@ TEST_F(ConnectdProcessTest, AppliesWhatTheUtilityPostsAndReportsTheLinkTheDriver
     PostName(u"Bench");
     EXPECT_EQ(OurNetwork("ssid"), "\"Bench\"");
     EXPECT_EQ(OurNetwork("key_mgmt"), "NONE");
-    ASSERT_TRUE(LinkShows(true)) << Log();
+    ASSERT_TRUE(LinkShows(true));
 
     // 33 bytes fit the block but not 802.11: refused with one line, and no link meanwhile.
     PostName(u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456");
-    ASSERT_TRUE(LinkShows(false)) << Log();
+    ASSERT_TRUE(LinkShows(false));
     EXPECT_EQ(Count(Log(), "settings refused"), 1u) << Log();
     EXPECT_EQ(OurNetwork("ssid"), "(no network of ours)");
 
@@ -166,13 +212,13 @@ TEST_F(ConnectdProcessTest, AppliesWhatTheUtilityPostsAndReportsTheLinkTheDriver
     // the channel list falls back to the domain's.
     const uint8_t keys[20] = {1, 2, 3, 4, 5};
     channel_.PostWep(2, 1, keys);
-    ASSERT_TRUE(WaitUntil([&] { return (channel_.CommandWord() >> 24) == 0; }, kPatience));
-    ASSERT_TRUE(LinkShows(false)) << Log();
+    ASSERT_TRUE(Taken());
+    ASSERT_TRUE(LinkShows(false));
     channel_.PostWep(0, 1, keys);
-    ASSERT_TRUE(WaitUntil([&] { return (channel_.CommandWord() >> 24) == 0; }, kPatience));
-    ASSERT_TRUE(LinkShows(true)) << Log();
+    ASSERT_TRUE(Taken());
+    ASSERT_TRUE(LinkShows(true));
     channel_.PostChannelList();
-    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CHANNEL_LIST; }, kPatience));
+    ASSERT_TRUE(StatusShows(STAT_CHANNEL_LIST));
     EXPECT_EQ(channel_.ChannelMask(), 0x07FF) << "channels 1-11 when the supplicant lists none";
 
     // One service per block: a second one stops before it touches the block.
@@ -185,20 +231,21 @@ TEST_F(ConnectdProcessTest, AppliesWhatTheUtilityPostsAndReportsTheLinkTheDriver
 TEST_F(ConnectdProcessTest, FollowsTheSupplicantAndTheInterfaceOutAndBackIn)
 {
     PostName(u"Bench");
-    ASSERT_TRUE(LinkShows(true)) << Log();
+    ASSERT_TRUE(LinkShows(true));
 
+    // Gone, so the card is out from now on: the next looks must say so.
     supplicant_.Stop(SIGKILL);
-    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_OUT; }, kPatience)) << Log();
+    ASSERT_TRUE(StatusShows(STAT_CARD_OUT, [] { return true; }));
     StartSupplicant();
-    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_IN; }, kPatience)) << Log();
-    ASSERT_TRUE(LinkShows(true)) << Log();
+    ASSERT_TRUE(StatusShows(STAT_CARD_IN));
+    ASSERT_TRUE(LinkShows(true));
     EXPECT_EQ(OurNetwork("ssid"), "\"Bench\"") << "the settings are applied again";
 
     ASSERT_EQ(RunCommand({"ip", "-n", ns_, "link", "del", "va"}, log_), 0);
-    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_OUT; }, kPatience)) << Log();
+    ASSERT_TRUE(StatusShows(STAT_CARD_OUT, [] { return true; }));   // as gone as the supplicant was
     ASSERT_TRUE(AddInterface());
-    ASSERT_TRUE(WaitUntil([&] { return Status() == STAT_CARD_IN; }, kPatience)) << Log();
-    ASSERT_TRUE(LinkShows(true)) << Log();
+    ASSERT_TRUE(StatusShows(STAT_CARD_IN));
+    ASSERT_TRUE(LinkShows(true));
 
     // Each outage is said once, however often the service looked meanwhile.
     EXPECT_EQ(Count(Log(), "card out:"), 2u) << Log();

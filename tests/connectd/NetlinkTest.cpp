@@ -1,7 +1,7 @@
 // The real service's view of the kernel: link news from real interfaces created and deleted in
 // a private network namespace, the link messages' parser fed what the kernel might send and
 // what it should not, and nl80211 as this machine's kernel has it (with or without a
-// wireless stack). Waits are for conditions; ctest's timeout is the only clock.
+// wireless stack). Waits are for conditions, each bounded by a limit only a lost message reaches.
 
 #include "LinkWatch.h"
 #include "Nl80211.h"
@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -97,12 +98,18 @@ private:
     bool created_ = false;
 };
 
-// Waits until the watch reports news of `name`.
-void WaitForNews(LinkWatch& watch, const std::string& name)
+// Waits until the watch reports news of `name`, for 30 s at most.
+testing::AssertionResult WaitForNews(LinkWatch& watch, const std::string& name)
 {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     pollfd readable{watch.Fd(), POLLIN, 0};
-    while (!watch.Drain(name))
-        ASSERT_GE(poll(&readable, 1, -1), 0) << std::strerror(errno);
+    while (!watch.Drain(name)) {
+        if (std::chrono::steady_clock::now() >= end)
+            return testing::AssertionFailure() << "no news of " << name << " in 30 s";
+        if (poll(&readable, 1, 100) < 0 && errno != EINTR)
+            return testing::AssertionFailure() << "poll: " << std::strerror(errno);
+    }
+    return testing::AssertionSuccess();
 }
 
 TEST(LinkWatch, SeesAnInterfaceOfItsNameAppearAndGoAwayAndNoOther)
@@ -122,18 +129,18 @@ TEST(LinkWatch, SeesAnInterfaceOfItsNameAppearAndGoAwayAndNoOther)
     // The kernel hands link news to every listener at once, so when one watch has heard of
     // the other pair, the bystander holds the same news, none of it about the card.
     ASSERT_EQ(netns.Ip({"link", "add", other, "type", "veth", "peer", "name", other + "p"}), 0);
-    WaitForNews(*watch, other);
+    ASSERT_TRUE(WaitForNews(*watch, other));
     EXPECT_FALSE(bystander->Drain(card));
 
     ASSERT_EQ(netns.Ip({"link", "add", card, "type", "veth", "peer", "name", card + "p"}), 0);
-    WaitForNews(*watch, card);
+    ASSERT_TRUE(WaitForNews(*watch, card));
     EXPECT_TRUE(bystander->Drain(card));
 
     ASSERT_EQ(netns.Ip({"link", "set", card, "up"}), 0);
-    WaitForNews(*watch, card);
+    ASSERT_TRUE(WaitForNews(*watch, card));
 
     ASSERT_EQ(netns.Ip({"link", "del", card}), 0);
-    WaitForNews(*watch, card);
+    ASSERT_TRUE(WaitForNews(*watch, card));
     EXPECT_EQ(if_nametoindex(card.c_str()), 0u) << "the interface was made outside the namespace";
 }
 
@@ -203,7 +210,8 @@ TEST(Nl80211, RateSetsBecomeLegacyRatesInHalfMegabits)
 }
 
 // cfg80211 registers both the ieee80211 device class and the nl80211 family when it loads,
-// so the one tells whether the other must be there.
+// so the one tells whether the other must be there. A kernel without them can only be asked
+// why not; the radio lab runs this test again on its guest's 802.11 stack (scenario wireless_stack).
 TEST(Nl80211, AnswersNoForAnInterfaceThatIsNotWirelessOrSaysWhyItCannotAsk)
 {
     std::string error;
@@ -211,9 +219,16 @@ TEST(Nl80211, AnswersNoForAnInterfaceThatIsNotWirelessOrSaysWhyItCannotAsk)
     if (!std::filesystem::exists("/sys/class/ieee80211")) {
         EXPECT_FALSE(nl);
         EXPECT_THAT(error, HasSubstr("no nl80211 family"));
-        return;
+        GTEST_SKIP() << "this kernel has no 802.11 stack: only the reason was checked; the radio lab's "
+                        "scenario wireless_stack asks IsWireless, StrongestPeerSignal and FastestPeerTxRate";
     }
     ASSERT_TRUE(nl) << error;
+    // What the kernel lists as wireless, nl80211 calls wireless too.
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/net")) {
+        if (!std::filesystem::exists(entry.path() / "phy80211"))
+            continue;
+        EXPECT_TRUE(nl->IsWireless(if_nametoindex(entry.path().filename().c_str()))) << entry.path();
+    }
     const unsigned loopback = if_nametoindex("lo");
     ASSERT_NE(loopback, 0u);
     for (const unsigned ifindex : {loopback, 0u, 0xFFFFFFFFu}) {

@@ -146,6 +146,14 @@ TEST(SupplicantSignal, NotAssociatedFailsAndAPeerToPeerCellReportsNoMeasurement)
     EXPECT_FALSE(noNoise->noise);
     EXPECT_EQ(RateCode(noNoise->linkSpeed), 4);
     EXPECT_EQ(ChannelFromFrequency(noNoise->frequency), 14);
+
+    // Nor is a figure at or above 0 dBm a floor: the quality keeps the assumed one.
+    for (const char* noise : {"0", "5"}) {
+        const auto odd = ParseSignalPoll(std::string("RSSI=-60\nLINKSPEED=11\nNOISE=") + noise + "\n");
+        ASSERT_TRUE(odd);
+        EXPECT_FALSE(odd->noise) << noise;
+        EXPECT_EQ(int{Quality(*odd->rssi, odd->noise)}, 13) << noise;
+    }
 }
 
 TEST(SupplicantSignal, RateCodeIsTheFastest80211bRateTheLinkReaches)

@@ -1,6 +1,9 @@
 // The client against the real wpa_supplicant, with the wired driver on one end of a veth pair
 // in a network namespace of its own: the supplicant there, the client here, as a service and
 // a supplicant in different namespaces would be. Needs root (namespaces); CI runs as root.
+// Then the client and the card against a fake supplicant of our own, for the replies a real
+// one gives only when slow or after rfkill.
+#include "SupplicantCard.h"
 #include "SupplicantText.h"
 #include "WpaControl.h"
 
@@ -8,11 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <functional>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -84,10 +93,12 @@ protected:
         supplicant_ = Spawn({"ip", "netns", "exec", netns_, "wpa_supplicant", "-Dwired", "-i", inside_,
                              "-c", (dir_ / "wpa.conf").string()});
         ASSERT_GT(supplicant_, 0);
-        // Wait for its socket to answer; a supplicant that exits instead fails the test.
+        // Wait for its socket to answer; a supplicant that exits or never opens it fails the test.
+        const auto end = std::chrono::steady_clock::now() + kLimit;
         while (!Open()) {
             int status = 0;
             ASSERT_EQ(waitpid(supplicant_, &status, WNOHANG), 0) << "wpa_supplicant exited";
+            ASSERT_LT(std::chrono::steady_clock::now(), end) << "no control socket from wpa_supplicant in 30 s";
             usleep(20'000);
         }
     }
@@ -117,6 +128,21 @@ protected:
     pid_t supplicant_ = -1;
 };
 
+// Reads `events` until one of `kind` comes, within the generous limit.
+testing::AssertionResult EventCame(WpaControl& events, EventKind kind)
+{
+    const auto end = std::chrono::steady_clock::now() + kLimit;
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd waiting{events.Fd(), POLLIN, 0};
+        if (poll(&waiting, 1, 100) < 0 && errno != EINTR)
+            return testing::AssertionFailure() << "poll: " << std::strerror(errno);
+        while (const auto text = events.ReadEvent())
+            if (ParseEvent(*text).kind == kind)
+                return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure() << "the awaited event did not come in 30 s";
+}
+
 // The files in the control folder other than the supplicant's own socket.
 std::vector<std::string> ClientSockets(const std::filesystem::path& folder)
 {
@@ -127,7 +153,117 @@ std::vector<std::string> ClientSockets(const std::filesystem::path& folder)
     return names;
 }
 
+// A supplicant's control socket, `<folder>/<interface>` in a private folder, served by a thread
+// of its own: each request gets what `answer` says, `delay` late, or (nothing) no reply.
+class FakeSupplicant {
+public:
+    using Answer = std::function<std::optional<std::string>(const std::string& request)>;
+
+    FakeSupplicant(const std::string& interface, Answer answer, std::chrono::milliseconds delay = 0ms)
+        : fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+        std::strncpy(address.sun_path, (dir_ / interface).c_str(), sizeof address.sun_path - 1);
+        bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        if (bound_)
+            thread_ = std::thread([this, answer = std::move(answer), delay] { Serve(answer, delay); });
+    }
+    ~FakeSupplicant()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    FakeSupplicant(const FakeSupplicant&) = delete;
+    FakeSupplicant& operator=(const FakeSupplicant&) = delete;
+
+    bool Bound() const { return bound_; }
+    const std::filesystem::path& Folder() const { return dir_.path(); }
+
+private:
+    void Serve(const Answer& answer, std::chrono::milliseconds delay)
+    {
+        while (!stop_) {
+            pollfd readable{fd_, POLLIN, 0};
+            if (poll(&readable, 1, 20) <= 0)
+                continue;
+            char request[4096];
+            sockaddr_un from{};
+            socklen_t fromLength = sizeof from;
+            const ssize_t length = recvfrom(fd_, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+            const auto reply = length > 0 ? answer(std::string(request, static_cast<size_t>(length))) : std::nullopt;
+            if (!reply)
+                continue;
+            std::this_thread::sleep_for(delay);
+            sendto(fd_, reply->data(), reply->size(), 0, reinterpret_cast<const sockaddr*>(&from), fromLength);
+        }
+    }
+
+    testenv::TempDir dir_;
+    int fd_;
+    bool bound_ = false;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+size_t Count(const std::string& text, const std::string& what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
 } // namespace
+
+TEST(WpaControlFake, ASlowReplyIsWaitedForUpToTheLimitAndASilentSupplicantGivesNone)
+{
+    // Later than any clamp of the limit to a few ticks would wait, far within the limit.
+    FakeSupplicant fake("wlan0", [](const std::string& request) -> std::optional<std::string> {
+        if (request == "PING")
+            return "PONG\n";
+        return std::nullopt;
+    }, 300ms);
+    ASSERT_TRUE(fake.Bound());
+    std::string error;
+    auto control = WpaControl::Open(fake.Folder() / "wlan0", error);
+    ASSERT_TRUE(control) << error;
+    EXPECT_EQ(control->Request("PING", kLimit), "PONG\n");
+    EXPECT_EQ(control->Request("STATUS", 200ms), std::nullopt);
+}
+
+// After rfkill the supplicant still answers, with the interface disabled: the card is out
+// while it says so, on the look each second too, and says it once however often it retries.
+TEST(SupplicantCardFake, AnInterfaceTheSupplicantHasDisabledIsACardThatIsOut)
+{
+    std::atomic<bool> disabled{false};
+    FakeSupplicant fake("lo", [&disabled](const std::string& request) -> std::optional<std::string> {
+        if (request == "PING")
+            return "PONG\n";
+        if (request == "STATUS")
+            return disabled ? "wpa_state=INTERFACE_DISABLED\n" : "wpa_state=SCANNING\n";
+        return request == "ADD_NETWORK" ? "0\n" : "OK\n";
+    });
+    ASSERT_TRUE(fake.Bound());
+    service::Log log(service::Verbosity::Normal, "wlan-connectd");
+    ::testing::internal::CaptureStderr();
+    {
+        SupplicantCard card({.interface = "lo", .ctrlDir = fake.Folder(), .domain = {}}, {}, {}, log);
+        card.Step(service::Millis{0});
+        EXPECT_EQ(card.CardState(), service::Card::In);
+        disabled = true;
+        for (const service::Millis now : {1000ms, 2000ms, 3000ms}) {
+            card.Step(now);
+            EXPECT_EQ(card.CardState(), service::Card::Out) << now.count();
+        }
+    }
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Count(said, "card in"), 1u) << said;
+    EXPECT_EQ(Count(said, "card out"), 1u) << said;
+    EXPECT_NE(said.find("disabled lo"), std::string::npos) << said;
+}
 
 TEST(WpaControlOpen, AMissingSocketIsAReasonNotAConnection)
 {
@@ -175,13 +311,7 @@ TEST_F(WpaControlTest, EveryBuiltCommandIsAcceptedAndTheOpenNetworkCompletes)
     for (const std::string& command : NetworkCommands(std::stoi(*id), service::StationConfig{.name = ""}, {}))
         ASSERT_EQ(control->Request(command, kLimit), "OK\n") << command;
     ASSERT_EQ(control->Request("SELECT_NETWORK " + *id, kLimit), "OK\n");
-    bool connected = false;
-    while (!connected) {
-        pollfd waiting{events->Fd(), POLLIN, 0};
-        ASSERT_GE(poll(&waiting, 1, -1), 0);
-        while (const auto text = events->ReadEvent())
-            connected = connected || ParseEvent(*text).kind == EventKind::Connected;
-    }
+    ASSERT_TRUE(EventCame(*events, EventKind::Connected));
     const auto status = ParseStatus(control->Request("STATUS", kLimit).value_or(""));
     ASSERT_TRUE(status);
     EXPECT_EQ(status->wpaState, "COMPLETED");
@@ -203,13 +333,7 @@ TEST_F(WpaControlTest, ASupplicantThatStopsSaysSoAndLeavesNoAnswer)
     EXPECT_EQ(moved.Request("PING", kLimit), "PONG\n");
 
     kill(supplicant_, SIGTERM);
-    bool terminating = false;
-    while (!terminating) {
-        pollfd waiting{events->Fd(), POLLIN, 0};
-        ASSERT_GE(poll(&waiting, 1, -1), 0);
-        while (const auto text = events->ReadEvent())
-            terminating = terminating || ParseEvent(*text).kind == EventKind::Terminating;
-    }
+    ASSERT_TRUE(EventCame(*events, EventKind::Terminating));
     Wait(supplicant_);
     supplicant_ = -1;
     // Gone: the request fails at once rather than waiting out its limit.

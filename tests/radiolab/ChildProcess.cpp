@@ -37,6 +37,15 @@ int ChildProcess::Stop(int signal)
     return Wait();
 }
 
+namespace {
+
+int ExitStatus(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
 int ChildProcess::Wait()
 {
     if (pid_ <= 0)
@@ -44,9 +53,16 @@ int ChildProcess::Wait()
     int status = 0;
     const bool waited = waitpid(pid_, &status, 0) == pid_;
     pid_ = -1;
-    if (!waited)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return waited ? ExitStatus(status) : -1;
+}
+
+std::optional<int> ChildProcess::Ended()
+{
+    int status = 0;
+    if (pid_ <= 0 || waitpid(pid_, &status, WNOHANG) != pid_)
+        return std::nullopt;
+    pid_ = -1;
+    return ExitStatus(status);
 }
 
 int ChildProcess::Run(std::vector<std::string> args, const std::string& logPath)

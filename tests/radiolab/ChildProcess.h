@@ -3,6 +3,7 @@
 // appended to one log file.
 
 #include <csignal>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -22,6 +23,9 @@ public:
     // Waits for it to end by itself; answers its exit status, 128 + the signal that ended it,
     // or -1 when none was running.
     int Wait();
+    // Its exit status (as Wait answers it) when it has ended by itself; nothing while it runs
+    // or when none was started. Does not wait.
+    std::optional<int> Ended();
     // Starts a program and waits for it: its exit status, or -1 when it could not start.
     static int Run(std::vector<std::string> args, const std::string& logPath);
     bool Running() const { return pid_ > 0; }

@@ -6,8 +6,9 @@
 # is started and left by the driver, since the station must first be alone in its cell.
 #
 # From the kernel command line: radiolab_driver (the driver), radiolab_connectd (the service,
-# may be empty), radiolab_utility (wlan-utility, may be empty), radiolab_out (a writable folder
-# shared with the host), radiolab_scenarios (comma-separated names, empty for all).
+# may be empty), radiolab_utility (wlan-utility, may be empty), radiolab_nl80211 (the netlink
+# test, may be empty), radiolab_out (a writable folder shared with the host),
+# radiolab_scenarios (comma-separated names, empty for all).
 here=$(dirname "$0")
 out=${radiolab_out:-/tmp}
 echo "RADIOLAB-STAGE guest up $(cut -d' ' -f1 /proc/uptime)s"
@@ -35,6 +36,20 @@ mkdir -p /run/wpa_supplicant
 wpa_supplicant -B -Dnl80211 -iwlan0 -C /run/wpa_supplicant -P /run/wpa_supplicant.pid \
   -f "$out/wpa_supplicant.log" || fail "wpa_supplicant did not start"
 echo "RADIOLAB-STAGE access points and supplicant up $(cut -d' ' -f1 /proc/uptime)s"
+
+# Scenario wireless_stack: the netlink test's Nl80211 cases on a kernel with an 802.11 stack,
+# which a host without one can only skip; here a skip is a failure.
+case ",$radiolab_scenarios," in
+  ,,|*,wireless_stack,*)
+    if [ -n "$radiolab_nl80211" ]; then
+      begun=$(cut -d' ' -f1 /proc/uptime)
+      verdict=PASS
+      "$radiolab_nl80211" --gtest_filter='Nl80211.*' > "$out/nl80211.log" 2>&1 || verdict=FAIL
+      grep -q '^\[  SKIPPED \]' "$out/nl80211.log" && verdict=FAIL
+      grep -E '^\[ +(OK|FAILED|SKIPPED) +\] Nl80211[.][A-Za-z0-9_]* [(]' "$out/nl80211.log" | sed 's/^/RADIOLAB-CHECK wireless_stack /'
+      echo "RADIOLAB wireless_stack $verdict $(awk -v a="$begun" '{ printf "%.1f", $1 - a }' /proc/uptime)s"
+    fi ;;
+esac
 
 [ -x "$radiolab_driver" ] || fail "no scenario driver at '$radiolab_driver'"
 set -- --ctrl-dir /run/wpa_supplicant --hostapd-dir /run/hostapd --out "$out"

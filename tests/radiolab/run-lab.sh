@@ -3,7 +3,8 @@
 # with QEMU in software emulation and leaves the guest's console in OUTDIR/console.log, one
 # "RADIOLAB <scenario> PASS|FAIL <seconds>s ..." line per scenario, which the tests read.
 #
-#   run-lab.sh --work DIR --driver PATH [--connectd PATH] [--utility PATH] [--scenarios a,b]
+#   run-lab.sh --work DIR --driver PATH [--connectd PATH] [--utility PATH] [--nl80211 PATH]
+#              [--scenarios a,b]
 #
 # DIR holds the cached image (DIR/image) and this run's output (DIR/out). Exit status: 0 the
 # guest ran the driver to its end (whatever the scenarios' verdicts), 1 it did not (or, under CI, this
@@ -11,13 +12,14 @@
 # the message says which).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-work= driver= connectd= utility= scenarios=
+work= driver= connectd= utility= nl80211= scenarios=
 while [ $# -gt 0 ]; do
   case "$1" in
     --work) work=$2; shift 2 ;;
     --driver) driver=$2; shift 2 ;;
     --connectd) connectd=$2; shift 2 ;;
     --utility) utility=$2; shift 2 ;;
+    --nl80211) nl80211=$2; shift 2 ;;
     --scenarios) scenarios=$2; shift 2 ;;
     *) echo "run-lab: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -45,6 +47,7 @@ append="console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off radiolab_script=
 append+=" radiolab_out=$out radiolab_driver=$(realpath "$driver")"
 [ -n "$connectd" ] && append+=" radiolab_connectd=$(realpath "$connectd")"
 [ -n "$utility" ] && append+=" radiolab_utility=$(realpath "$utility")"
+[ -n "$nl80211" ] && append+=" radiolab_nl80211=$(realpath "$nl80211")"
 [ -n "$scenarios" ] && append+=" radiolab_scenarios=$scenarios"
 
 # One emulated processor: the machine is shared. The console goes to the log and, line by
