@@ -15,10 +15,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -263,6 +265,51 @@ TEST(SupplicantCardFake, AnInterfaceTheSupplicantHasDisabledIsACardThatIsOut)
     EXPECT_EQ(Count(said, "card in"), 1u) << said;
     EXPECT_EQ(Count(said, "card out"), 1u) << said;
     EXPECT_NE(said.find("disabled lo"), std::string::npos) << said;
+}
+
+// Another member of the control folder's group can take the supplicant's socket name: what
+// that user answers is not believed (nor sent a key), and a client file that someone else
+// put in place of ours is not unlinked.
+TEST(WpaControlFake, OnlyTheFoldersOwnerIsBelievedAndOnlyOurOwnFileIsUnlinked)
+{
+    if (geteuid() != 0)
+        WLAN_SKIP_UNLESS_CI("answering as another user needs root");
+    testenv::TempDir dir;
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    std::strncpy(address.sun_path, (dir / "wlan0").c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const pid_t impostor = fork();
+    if (impostor == 0) {
+        if (setuid(65534) != 0)
+            _exit(1);
+        for (;;) {
+            char request[256];
+            sockaddr_un from{};
+            socklen_t length = sizeof from;
+            if (recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from), &length) > 0)
+                sendto(fd, "PONG\n", 5, 0, reinterpret_cast<const sockaddr*>(&from), length);
+        }
+    }
+    // A folder and a client socket the impostor may reach, as in a group's folder under a
+    // umask of 002.
+    chmod(dir.path().c_str(), 0777);
+    const mode_t mask = umask(0);
+    std::string error;
+    auto control = WpaControl::Open(dir / "wlan0", error);
+    umask(mask);
+    ASSERT_TRUE(control) << error;
+    EXPECT_EQ(control->Request("PING", 300ms), std::nullopt);
+    kill(impostor, SIGKILL);
+    waitpid(impostor, nullptr, 0);
+    close(fd);
+
+    const std::vector<std::string> ours = ClientSockets(dir.path());
+    ASSERT_EQ(ours.size(), 1u);
+    std::filesystem::remove(dir / ours[0]);
+    std::ofstream(dir / ours[0]) << "someone else's";
+    control.reset();
+    EXPECT_TRUE(std::filesystem::exists(dir / ours[0]));
 }
 
 TEST(WpaControlOpen, AMissingSocketIsAReasonNotAConnection)
