@@ -11,14 +11,15 @@
 
 namespace service {
 
-std::unique_ptr<BlockWaker> BlockWaker::Start(ConnectBlock* block, std::string& error)
+std::unique_ptr<BlockWaker> BlockWaker::Start(ConnectBlock* block, std::string& error,
+                                              std::chrono::milliseconds classicPeriod)
 {
     const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0) {
         error = std::string("eventfd: ") + std::strerror(errno);
         return nullptr;
     }
-    std::unique_ptr<BlockWaker> waker(new BlockWaker(block, fd));
+    std::unique_ptr<BlockWaker> waker(new BlockWaker(block, fd, classicPeriod));
     try {
         waker->thread_ = std::thread([raw = waker.get()] { raw->Run(); });
     } catch (const std::system_error& e) {
@@ -55,7 +56,7 @@ void BlockWaker::Run()
     std::atomic_ref<uint32_t> word(block_->cmdWord);
     while (!stop_.load()) {
         const uint32_t handled = handled_.load(std::memory_order_acquire);
-        const platform::WordWait result = platform::WaitWhileWordIs(&block_->cmdWord, handled, kClassicPeerPeriod);
+        const platform::WordWait result = platform::WaitWhileWordIs(&block_->cmdWord, handled, classicPeriod_);
         if (stop_.load())
             return;
         if (result == platform::WordWait::TimedOut) {

@@ -25,8 +25,10 @@ namespace service {
 
 class BlockWaker {
 public:
-    // Nothing, with the reason, when the eventfd or the thread cannot be had.
-    static std::unique_ptr<BlockWaker> Start(ConnectBlock* block, std::string& error);
+    // Nothing, with the reason, when the eventfd or the thread cannot be had. A silent peer
+    // is looked for every `classicPeriod`.
+    static std::unique_ptr<BlockWaker> Start(ConnectBlock* block, std::string& error,
+                                             std::chrono::milliseconds classicPeriod = kClassicPeerPeriod);
     BlockWaker(const BlockWaker&) = delete;
     BlockWaker& operator=(const BlockWaker&) = delete;
     // Stops and joins the thread; the block must still be mapped.
@@ -46,12 +48,17 @@ public:
     static constexpr std::chrono::milliseconds kClassicPeerPeriod{80};
 
 private:
-    BlockWaker(ConnectBlock* block, int fd) : block_(block), fd_(fd) { handled_.store(std::atomic_ref<uint32_t>(block->cmdWord).load()); }
+    BlockWaker(ConnectBlock* block, int fd, std::chrono::milliseconds classicPeriod)
+        : block_(block), fd_(fd), classicPeriod_(classicPeriod)
+    {
+        handled_.store(std::atomic_ref<uint32_t>(block->cmdWord).load());
+    }
     void Run();
     void Signal();
 
     ConnectBlock* block_;
     int fd_;
+    std::chrono::milliseconds classicPeriod_;
     std::atomic<bool> stop_{false};
     std::atomic<uint32_t> handled_{0};
     std::thread thread_;

@@ -2,6 +2,7 @@
 // payloads, the order of acknowledgement, card events, and hostile bytes.
 
 #include "BlockService.h"
+#include "BlockWaker.h"
 #include "SimulatedCard.h"
 #include "CommandDecoder.h"
 
@@ -9,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <poll.h>
+#include <thread>
 
 namespace cardsim {
 namespace {
@@ -269,6 +273,38 @@ TEST_F(BlockServiceTest, RandomBlocksNeverStopTheService)
     RunUntil(now + Millis{300});
     EXPECT_EQ(Status(), STAT_LINK_INFO);
     EXPECT_EQ(Bytes()[13], 0x4E) << "still serving: joined Home";
+}
+
+// The utility's posts wake the service; a peer that only writes the block is found by the
+// slow look. Each is checked alone: with a look too slow to matter, only the wake can signal.
+TEST(BlockWakerTest, APostWakesTheServiceAndASilentWriteIsFoundByTheLook)
+{
+    ConnectBlock block{};
+    ConnectChannel channel(&block);
+    const auto signalled = [](const BlockWaker& waker) {
+        pollfd readable{waker.Fd(), POLLIN, 0};
+        return poll(&readable, 1, 30'000) == 1;
+    };
+    std::string error;
+    auto woken = BlockWaker::Start(&block, error, std::chrono::hours(1));
+    ASSERT_TRUE(woken) << error;
+    channel.PostConfig({1, 15, 1, 6, u"a"});
+    EXPECT_TRUE(signalled(*woken));
+    // Acknowledged and posted again: the word is the one the waker saw before, yet this is a
+    // new command.
+    std::atomic_ref<uint32_t>(block.cmdWord).store(block.cmdWord & 0x00FFFFFF);
+    woken->Handled(block.cmdWord);
+    std::this_thread::sleep_for(BlockWaker::kGap * 2);
+    woken->Drain();
+    channel.PostConfig({1, 15, 1, 6, u"a"});
+    EXPECT_TRUE(signalled(*woken));
+    woken.reset();
+
+    auto looking = BlockWaker::Start(&block, error, std::chrono::milliseconds(20));
+    ASSERT_TRUE(looking) << error;
+    looking->Handled(block.cmdWord);
+    std::atomic_ref<uint32_t>(block.cmdWord).store(0x12000001);   // CHANNEL_LIST, no wake
+    EXPECT_TRUE(signalled(*looking));
 }
 
 TEST(CommandDecoder, TheLogLineNamesEveryFieldAsTheUtilityShowsIt)
