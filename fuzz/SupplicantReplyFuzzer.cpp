@@ -28,7 +28,8 @@ void CheckLevels(int rssi, std::optional<int> noise)
 }
 
 // "SET_NETWORK <id> <field> <value>" where the value is a word of letters, digits and '_'
-// (hex digits, numbers, NONE, SHARED, OPEN) and nothing else.
+// (hex digits, numbers, NONE, SHARED, OPEN) and nothing else; a frequency list alone holds
+// several numbers.
 void CheckCommand(const std::string& command)
 {
     size_t spaces = 0;
@@ -37,7 +38,9 @@ void CheckCommand(const std::string& command)
         if (c != ' ' && c != '_' && !(c >= '0' && c <= '9') && !(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z'))
             Fail("a command with a byte other than a word's: " + command);
     }
-    if (!command.starts_with("SET_NETWORK 3 ") || spaces != 3)
+    const bool frequencies = command.starts_with("SET_NETWORK 3 freq_list ") &&
+                             command.find_first_not_of("0123456789 ", 24) == std::string::npos;
+    if (!command.starts_with("SET_NETWORK 3 ") || (spaces != 3 && !frequencies))
         Fail("a command of another form: " + command);
 }
 
