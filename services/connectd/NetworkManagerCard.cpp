@@ -114,6 +114,19 @@ struct NmCallbacks {
         card.log_.Detail("NetworkManager is activating the service's profile");
     }
 
+    static void Scanned(GObject* source, GAsyncResult* result, gpointer data)
+    {
+        auto& card = *static_cast<NetworkManagerCard*>(data);
+        --card.inFlight_;
+        GError* error = nullptr;
+        // Refused or not, NetworkManager scans on its own too: the wait for a scan goes on.
+        if (!nm_device_wifi_request_scan_finish(NM_DEVICE_WIFI(source), result, &error)) {
+            if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+                card.log_.Detail(std::string("NetworkManager did not scan when asked: ") + error->message);
+            g_error_free(error);
+        }
+    }
+
     static void Deactivated(GObject* source, GAsyncResult* result, gpointer data)
     {
         auto& card = *static_cast<NetworkManagerCard*>(data);
@@ -149,13 +162,39 @@ NetworkManagerCard::~NetworkManagerCard()
 
 void NetworkManagerCard::OpenClient(Millis now)
 {
+    // A connection of the client's own rather than GLib's shared one: GLib ends a process
+    // whose shared system bus goes away, and keeps handing out the closed one after. The
+    // service rather waits for the bus to come back, as it waits for NetworkManager.
     GError* error = nullptr;
-    client_.reset(nm_client_new(nullptr, &error));
+    char* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
+    GObjectRef<GDBusConnection> bus(
+        address == nullptr ? nullptr
+                           : g_dbus_connection_new_for_address_sync(
+                                 address,
+                                 static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                   G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                 nullptr, nullptr, &error));
+    g_free(address);
+    if (bus)
+        client_.reset(static_cast<NMClient*>(
+            g_initable_new(NM_TYPE_CLIENT, nullptr, &error, NM_CLIENT_DBUS_CONNECTION, bus.get(), nullptr)));
     if (error != nullptr) {
         clientError_ = std::string("no system bus to reach NetworkManager on (") + error->message + ")";
         g_error_free(error);
+        client_.reset();
         nextClient_ = now + kClientRetry;
     }
+}
+
+bool NetworkManagerCard::BusLost(Millis now)
+{
+    if (!client_ || !g_dbus_connection_is_closed(nm_client_get_dbus_connection(client_.get())))
+        return false;
+    clientError_ = "the system bus went away";
+    client_.reset();
+    watched_.reset();
+    nextClient_ = now + kClientRetry;
+    return true;
 }
 
 NmPresence NetworkManagerCard::Presence() const
@@ -241,7 +280,7 @@ void NetworkManagerCard::Evaluate(Millis now)
     if (card_ == Card::Out)
         ComeIn(now);
     WatchActivation();
-    if (waitedScan_ >= 0 && nm_device_wifi_get_last_scan(NM_DEVICE_WIFI(device)) > waitedScan_)
+    if (waitedScan_ && nm_device_wifi_get_last_scan(NM_DEVICE_WIFI(device)) > *waitedScan_)
         applyPending_ = true;
     if (applyPending_ && inFlight_ == 0)
         StartApply(device);
@@ -282,13 +321,15 @@ bool NetworkManagerCard::OursActive(NMDevice* device) const
 void NetworkManagerCard::StartApply(NMDevice* device)
 {
     applyPending_ = false;
-    waitedScan_ = -1;
+    waitedScan_.reset();
     StationConfig config = config_;
     if (config.name.empty() && config.networkType != service::kPeerToPeer) {
         config.name = StrongestHeardName(device);
         if (config.name.empty() && !Refusal(config, wep_)) {
             log_.Info("no network that the settings fit is heard yet: joining the strongest one after the next scan");
             waitedScan_ = nm_device_wifi_get_last_scan(NM_DEVICE_WIFI(device));
+            ++inFlight_;
+            nm_device_wifi_request_scan_async(NM_DEVICE_WIFI(device), cancellable_.get(), &NmCallbacks::Scanned, this);
             return;
         }
         log_.Detail("the strongest network heard that the settings fit: \"" + config.name + "\"");
@@ -435,7 +476,7 @@ void NetworkManagerCard::Step(std::span<const pollfd> fds, Millis now)
         nlError_.clear();
     }
     main_.Dispatch(fds);
-    if (!client_ && now >= nextClient_)
+    if (!BusLost(now) && !client_ && now >= nextClient_)
         OpenClient(now);
     Evaluate(now);
     if (card_ == Card::In && now >= nextLook_) {

@@ -65,6 +65,7 @@ private:
     friend struct NmCallbacks;
 
     void OpenClient(Millis now);
+    bool BusLost(Millis now);
     NMDevice* UsableDevice(std::string& reason) const;
     void Evaluate(Millis now);
     void ComeIn(Millis now);
@@ -105,7 +106,7 @@ private:
     bool applyPending_ = false;
     bool refused_ = false;
     bool ratesSaid_ = false;
-    long long waitedScan_ = -1;      // an empty name waits for a scan newer than this
+    std::optional<long long> waitedScan_;   // an empty name waits for a scan newer than this
     GObjectRef<NMActiveConnection> watched_;
     int watchedState_ = -1;
     bool shutDown_ = false;
