@@ -36,6 +36,8 @@ test_packages=(
   # the radio lab: a guest in software emulation whose kernel (fetched with apt-get download)
   # simulates radios, busybox as its first userland, the regulatory database it loads, and
   # the real supplicant, access point and nl80211 tool the guest runs from this machine
+  # (NetworkManager for the lab's second guest is never installed here: the lab's build
+  # fetches its packages with apt-get download and unpacks them into the guest's image)
   qemu-system-x86 busybox-static wireless-regdb wpasupplicant hostapd iw
   # network namespaces and veth pairs for the real service's tests on this machine
   iproute2
