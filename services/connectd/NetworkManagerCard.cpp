@@ -265,7 +265,12 @@ void NetworkManagerCard::ComeIn(Millis now)
     RefreshMask();
     nextLook_ = now + kLookPeriod;
     // Like a card put in: the settings are applied again.
-    applyPending_ = true;
+    applyAt_ = now;
+}
+
+bool NetworkManagerCard::ApplyDue(Millis now) const
+{
+    return applyAt_ && *applyAt_ <= now && inFlight_ == 0 && card_ == Card::In;
 }
 
 void NetworkManagerCard::Evaluate(Millis now)
@@ -281,8 +286,8 @@ void NetworkManagerCard::Evaluate(Millis now)
         ComeIn(now);
     WatchActivation();
     if (waitedScan_ && nm_device_wifi_get_last_scan(NM_DEVICE_WIFI(device)) > *waitedScan_)
-        applyPending_ = true;
-    if (applyPending_ && inFlight_ == 0)
+        applyAt_ = now;
+    if (ApplyDue(now))
         StartApply(device);
 }
 
@@ -320,7 +325,7 @@ bool NetworkManagerCard::OursActive(NMDevice* device) const
 
 void NetworkManagerCard::StartApply(NMDevice* device)
 {
-    applyPending_ = false;
+    applyAt_.reset();
     waitedScan_.reset();
     StationConfig config = config_;
     if (config.name.empty() && config.networkType != service::kPeerToPeer) {
@@ -417,7 +422,7 @@ void NetworkManagerCard::Refused(const std::string& action, const std::string& w
         log_.Warn("NetworkManager refused " + what + ": " + message);
 }
 
-bool NetworkManagerCard::TakeConfig(const StationConfig& config, Millis)
+bool NetworkManagerCard::TakeConfig(const StationConfig& config, Millis now)
 {
     if (config == config_ && !refused_) {
         // An Apply of the same settings still takes the card back when it serves another
@@ -426,21 +431,21 @@ bool NetworkManagerCard::TakeConfig(const StationConfig& config, Millis)
         NMDevice* device = card_ == Card::In ? UsableDevice(reason) : nullptr;
         if (device != nullptr && inFlight_ == 0 && !OursActive(device)) {
             log_.Info("Apply: joining again with the service's profile");
-            applyPending_ = true;
+            applyAt_ = now + kSettle;
         }
         return false;
     }
     config_ = config;
-    applyPending_ = true;
+    applyAt_ = now + kSettle;
     return true;
 }
 
-bool NetworkManagerCard::TakeWep(const WepSettings& wep, Millis)
+bool NetworkManagerCard::TakeWep(const WepSettings& wep, Millis now)
 {
     if (wep == wep_ && !refused_)
         return false;
     wep_ = wep;
-    applyPending_ = true;
+    applyAt_ = now + kSettle;
     return true;
 }
 
@@ -456,8 +461,10 @@ std::vector<pollfd> NetworkManagerCard::WaitFds(Millis now, Millis& due)
 {
     std::vector<pollfd> fds;
     main_.Prepare(fds, now, due);
-    if (linkWanted_ || (applyPending_ && inFlight_ == 0 && card_ == Card::In))
+    if (linkWanted_)
         due = std::min(due, now);
+    if (applyAt_ && inFlight_ == 0 && card_ == Card::In)
+        due = std::min(due, *applyAt_);
     if (!client_)
         due = std::min(due, nextClient_);
     if (card_ == Card::In)

@@ -60,6 +60,9 @@ public:
     static constexpr Millis kLookPeriod{2000};
     // How long a stop waits for cancelled requests and for libnm to let go of the context.
     static constexpr std::chrono::milliseconds kStopLimit{1500};
+    // How long an Apply waits for the rest of it: the utility sends the network and the WEP
+    // settings as two commands, which become one activation.
+    static constexpr Millis kSettle{300};
 
 private:
     friend struct NmCallbacks;
@@ -69,6 +72,7 @@ private:
     NMDevice* UsableDevice(std::string& reason) const;
     void Evaluate(Millis now);
     void ComeIn(Millis now);
+    bool ApplyDue(Millis now) const;
     void GoOut(const std::string& reason);
     void StartApply(NMDevice* device);
     std::string StrongestHeardName(NMDevice* device) const;
@@ -103,7 +107,7 @@ private:
     Millis nextClient_{0};
     Millis nextLook_{0};
     int inFlight_ = 0;               // libnm requests whose callback has not run yet
-    bool applyPending_ = false;
+    std::optional<Millis> applyAt_;   // the settings are to be written and activated then
     bool refused_ = false;
     bool ratesSaid_ = false;
     std::optional<long long> waitedScan_;   // an empty name waits for a scan newer than this

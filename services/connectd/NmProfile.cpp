@@ -56,11 +56,11 @@ void AddWirelessSetting(NMConnection* connection, const StationConfig& config)
                                                        : NM_SETTING_WIRELESS_POWERSAVE_DISABLE),
                  nullptr);
     g_bytes_unref(ssid);
+    // No `hidden`: NetworkManager has the supplicant probe for the name of every access-point
+    // profile (scan_ssid 1), as the card did, so a network that hides its name is found
+    // anyway; `hidden` would only add NetworkManager's own probing scans, every few minutes.
     if (peerToPeer)
         g_object_set(setting, NM_SETTING_WIRELESS_CHANNEL, static_cast<guint>(config.dsChannel), nullptr);
-    else
-        // Probe for the name, as the card did, so a network that hides its name is found too.
-        g_object_set(setting, NM_SETTING_WIRELESS_HIDDEN, TRUE, nullptr);
     nm_connection_add_setting(connection, setting);
 }
 

@@ -96,7 +96,6 @@ TEST(NetworkManagerProfile, CarriesEachSettingAsTheSupplicantBackendMeansIt)
     EXPECT_EQ(Ssid(ap.get()), harbour.name);
     EXPECT_STREQ(nm_setting_wireless_get_mode(wireless), "infrastructure");
     EXPECT_STREQ(nm_setting_wireless_get_band(wireless), "bg");
-    EXPECT_TRUE(nm_setting_wireless_get_hidden(wireless));
     EXPECT_EQ(nm_setting_wireless_get_powersave(wireless), NM_SETTING_WIRELESS_POWERSAVE_ENABLE);
     NMSettingWirelessSecurity* security = nm_connection_get_setting_wireless_security(ap.get());
     ASSERT_NE(security, nullptr);
