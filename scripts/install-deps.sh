@@ -19,6 +19,8 @@ run_packages=(
   libunistring-dev libcli11-dev nlohmann-json3-dev
   # the real connection service's kernel side: nl80211 over generic netlink, link events
   libnl-genl-3-dev libnl-route-3-dev
+  # the real connection service's NetworkManager backend: NetworkManager's own client library
+  libnm-dev
   # the build folder is configured with its tests and benchmarks, which the run command shares
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   # a display for runs without one, and screenshots
@@ -34,6 +36,8 @@ test_packages=(
   # the radio lab: a guest in software emulation whose kernel (fetched with apt-get download)
   # simulates radios, busybox as its first userland, the regulatory database it loads, and
   # the real supplicant, access point and nl80211 tool the guest runs from this machine
+  # (NetworkManager for the lab's second guest is never installed here: the lab's build
+  # fetches its packages with apt-get download and unpacks them into the guest's image)
   qemu-system-x86 busybox-static wireless-regdb wpasupplicant hostapd iw
   # setcap, to grant wlan-connectd its capability as an administrator would
   libcap2-bin

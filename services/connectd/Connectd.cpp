@@ -7,7 +7,6 @@
 #include "StopSignal.h"
 #include "ServedBlock.h"
 #include "ServeLoop.h"
-#include "SupplicantWorker.h"
 #include "platform/SharedMemory.h"
 
 #include <poll.h>
@@ -47,8 +46,8 @@ ExitCode Connectd::Serve(ServeOptions serveOptions)
               ")");
     log.Start("starting with " + CommandDecoder::DescribeConfig(settings.config) + " wep " +
               CommandDecoder::DescribeWep(settings.wep));
-    std::unique_ptr<PolledCard> card =
-        std::make_unique<SupplicantWorker>(std::move(options), settings.config, settings.wep, log);
+    const std::unique_ptr<PolledCard> card =
+        ChooseCard(serveOptions.backend, std::move(options), settings.config, settings.wep, log);
     BlockService service(block, *card, log);
 
     std::string wakeError;

@@ -3,6 +3,7 @@
 // for the whole run, the real card behind the service core, asleep in one poll() between
 // pieces of work, until SIGINT, SIGTERM or SIGHUP.
 
+#include "BackendChoice.h"
 #include "ExitCode.h"
 #include "Log.h"
 #include "SupplicantCard.h"
@@ -13,6 +14,7 @@ namespace connectd {
 
 struct ServeOptions {
     CardOptions card;
+    Backend backend = Backend::Auto;
     Verbosity verbosity = Verbosity::Normal;
     // Look at the block every this often and take no wakes (the benchmark's old way).
     std::optional<Millis> fixedPoll;

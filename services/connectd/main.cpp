@@ -1,5 +1,5 @@
 // wlan-connectd: the connection service of the WLAN utility for a real wireless card on Linux,
-// driven through the wpa_supplicant that runs on its interface.
+// driven through NetworkManager or through the wpa_supplicant that runs on its interface.
 
 #include "Connectd.h"
 #include "Privileges.h"
@@ -27,8 +27,8 @@ int main(int argc, char** argv)
     std::setlocale(LC_ALL, "");
 
     CLI::App app{"wlan-connectd: the connection service of the WLAN utility for a real wireless card.\n"
-                 "Serves the block in the foreground until SIGINT or SIGTERM, driving the wpa_supplicant\n"
-                 "that runs on the interface."};
+                 "Serves the block in the foreground until SIGINT, SIGTERM or SIGHUP, driving the card through\n"
+                 "NetworkManager or through the wpa_supplicant that runs on the interface."};
     app.footer(kFooter);
     app.set_version_flag("--version", std::string("wlan-connectd ") + WLAN_VERSION);
     // Capabilities are per thread: out of the effective set before any thread starts.
@@ -38,12 +38,18 @@ int main(int argc, char** argv)
     const std::string defaultCtrlDir = options.ctrlDir.string();
     std::string ctrlDir = defaultCtrlDir;
     std::string domain;
+    std::string backend = "auto";
     bool verbose = false;
     app.add_option("--interface", options.interface, "the wireless interface, e.g. wlan0")->required();
     app.add_option("--ctrl-dir", ctrlDir, "the supplicant's control folder")->capture_default_str();
     app.add_option("--domain", domain,
                    "regulatory domain set as the country at start: fcc (US), etsi (DE), japan (JP); "
                    "also the channels reported when the supplicant lists none");
+    app.add_option("--backend", backend,
+                   "who drives the card: networkmanager, supplicant, or auto (NetworkManager when it runs "
+                   "and manages the interface, else the supplicant)")
+        ->check(CLI::IsMember({"auto", "networkmanager", "supplicant"}))
+        ->capture_default_str();
     app.add_flag("-v,--verbose", verbose, "log every command decoded and every supplicant event");
     // Looking at the block every N ms and taking no wakes, as the service once did: for the
     // benchmark that compares the two ways, not for use.
@@ -80,6 +86,7 @@ int main(int argc, char** argv)
         options.owner = WpaControl::Owner::System;
     }
     options.ctrlDir = ctrlDir;
+    serve.backend = ParseBackend(backend).value_or(Backend::Auto);
     serve.verbosity = verbose ? Verbosity::Verbose : Verbosity::Normal;
     if (fixedPoll > 0)
         serve.fixedPoll = Millis(fixedPoll);

@@ -5,6 +5,11 @@
 # programs) comes from this machine's root over a read-only 9p share, so the image only
 # changes when one of its Debian packages or guest-init.sh changes.
 #
+# NetworkManager is the one exception: it must never be installed on this machine (installing
+# it may start it and take over the machine's network), so its package and those of its
+# libraries this machine lacks are fetched with apt-get download and unpacked into the image
+# under /nm, as the kernel is; the guest lays that tree over the shared /usr (guest-init.sh).
+#
 #   build-guest.sh OUTDIR      leaves OUTDIR/vmlinuz and OUTDIR/initrd; prints what it did
 #
 # Exit status: 0 built or up to date, 3 a package or tool is missing (the message says which).
@@ -28,7 +33,16 @@ regdb_ver=$(installed_version wireless-regdb)
 [ -n "$busybox_ver" ] || missing "busybox-static is not installed (scripts/install-deps.sh test)"
 [ -n "$regdb_ver" ] || missing "wireless-regdb is not installed (scripts/install-deps.sh test)"
 
-key="kernel=$kernel_pkg $kernel_ver busybox=$busybox_ver regdb=$regdb_ver init=$(sha256sum < "$here/guest-init.sh" | cut -c1-16) builder=$(sha256sum < "$0" | cut -c1-16)"
+# NetworkManager (the version apt-get would install) and the libraries it needs that this
+# machine does not have: what installing it would add, asked of apt-get without installing
+# anything (-s). Upgrades of installed packages and programs such as udev are left out: the
+# guest runs this machine's own.
+nm_ver=$(apt-cache policy network-manager 2>/dev/null | sed -n 's/^ *Candidate: //p' | grep -v '^(none)$' || true)
+[ -n "$nm_ver" ] || missing "apt-cache does not know network-manager (run apt-get update)"
+nm_key="network-manager=$nm_ver $(apt-get install -s -q --no-install-recommends network-manager 2>/dev/null \
+  | sed -n 's/^Inst \(lib[^ ]*\) (\([^ ]*\) .*/\1=\2/p' | LC_ALL=C sort | tr '\n' ' ')"
+
+key="kernel=$kernel_pkg $kernel_ver nm=${nm_key% } busybox=$busybox_ver regdb=$regdb_ver init=$(sha256sum < "$here/guest-init.sh" | cut -c1-16) builder=$(sha256sum < "$0" | cut -c1-16)"
 if [ -f "$out/image.key" ] && [ "$(cat "$out/image.key")" = "$key" ] && [ -s "$out/vmlinuz" ] && [ -s "$out/initrd" ]; then
   echo "radiolab: guest image up to date ($kernel_pkg $kernel_ver)"
   exit 0
@@ -72,7 +86,26 @@ add_module() {
   cp "$file" "$root/modules/"
   echo "$name" >> "$root/modules/order"
 }
-for m in virtio_pci 9pnet_virtio 9p mac80211_hwsim; do add_module "$m"; done
+for m in virtio_pci 9pnet_virtio 9p overlay mac80211_hwsim; do add_module "$m"; done
+
+# NetworkManager's packages, each fetched again only when its version changed, unpacked to
+# /nm in the image: only what runs (no translations, manual pages or documentation), and an
+# empty state folder for the guest to mount its tmpfs on.
+mkdir -p "$out/debs-nm"
+for entry in $nm_key; do
+  p=${entry%%=*} v=${entry#*=}
+  have=("$out/debs-nm/${p}"_*.deb)
+  if [ ! -f "${have[0]}" ] || [ "$(dpkg-deb -f "${have[0]}" Version)" != "$v" ]; then
+    rm -f "$out/debs-nm/${p}"_*.deb
+    (cd "$out/debs-nm" && apt-get download -q -o APT::Sandbox::User="$(id -un)" "$p=$v") \
+      || missing "apt-get download $p failed"
+    have=("$out/debs-nm/${p}"_*.deb)
+  fi
+  dpkg-deb -x "${have[0]}" "$work/nm"
+done
+mkdir -p "$root/nm/var/lib/NetworkManager"
+cp -a "$work/nm/usr" "$root/nm/usr"
+rm -rf "$root"/nm/usr/share/{locale,man,doc}
 
 cp "$here/guest-init.sh" "$root/init"
 chmod 755 "$root/init" "$root/bin/busybox"

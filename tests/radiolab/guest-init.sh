@@ -4,8 +4,9 @@
 # "labout"), and runs the lab script from the host's tree inside that root, so the guest runs
 # the very programs installed and built on the host. The kernel passes these from its command
 # line: radiolab_script (the script to run), radiolab_out (the output folder's host path),
-# radiolab_radios (how many radios, default 5), and whatever else radiolab_* the script reads. The console is the lab's report; the last
-# line is RADIOLAB-GUEST-END, then the guest powers off.
+# radiolab_radios (how many radios, default 5), radiolab_backend (networkmanager for a guest
+# that runs NetworkManager), and whatever else radiolab_* the script reads. The console is the
+# lab's report; the last line is RADIOLAB-GUEST-END, then the guest powers off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -29,6 +30,13 @@ mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose hostroo
 if [ -n "$radiolab_out" ]; then
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 labout "/host$radiolab_out" \
     || finish "the output folder is not shared (9p tag labout)"
+fi
+# A guest for the NetworkManager backend sees NetworkManager's files, unpacked into the image
+# under /nm, at their installed places: read-only layers over the shared /usr and /var/lib.
+if [ "$radiolab_backend" = networkmanager ]; then
+  mount -t overlay -o ro,lowerdir=/nm/usr:/host/usr nm-usr /host/usr \
+    && mount -t overlay -o ro,lowerdir=/nm/var/lib:/host/var/lib nm-var /host/var/lib \
+    || finish "NetworkManager's files cannot be laid over the host's root (overlay)"
 fi
 mount -t proc proc /host/proc
 mount -t sysfs sys /host/sys

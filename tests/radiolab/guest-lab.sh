@@ -1,14 +1,16 @@
 #!/bin/sh
 # The radio lab inside the guest, run by guest-init.sh in the host's root: gives the access
 # point radios the demo networks' addresses, starts hostapd for CafeNet, Harbour and
-# Lighthouse, wpa_supplicant with nl80211 on the station radio wlan0, then the scenario driver,
+# Lighthouse, wpa_supplicant with nl80211 on the station radio wlan0 (or, in a guest for the
+# NetworkManager backend, NetworkManager: guest-networkmanager.sh), then the scenario driver,
 # whose report lines (RADIOLAB ...) go to the console. The peer-to-peer cell Workbench on wlan4
 # is started and left by the driver, since the station must first be alone in its cell.
 #
 # From the kernel command line: radiolab_driver (the driver), radiolab_connectd (the service,
 # may be empty), radiolab_utility (wlan-utility, may be empty), radiolab_nl80211 (the netlink
 # test, may be empty), radiolab_out (a writable folder shared with the host),
-# radiolab_scenarios (comma-separated names, empty for all).
+# radiolab_scenarios (comma-separated names, empty for all), radiolab_backend (networkmanager,
+# or empty for the supplicant alone).
 here=$(dirname "$0")
 out=${radiolab_out:-/tmp}
 echo "RADIOLAB-STAGE guest up $(cut -d' ' -f1 /proc/uptime)s"
@@ -32,16 +34,21 @@ for ifname in wlan1 wlan2 wlan3; do
     sleep 0.1
   done
 done
-mkdir -p /run/wpa_supplicant
-wpa_supplicant -B -Dnl80211 -iwlan0 -C /run/wpa_supplicant -P /run/wpa_supplicant.pid \
-  -f "$out/wpa_supplicant.log" || fail "wpa_supplicant did not start"
-echo "RADIOLAB-STAGE access points and supplicant up $(cut -d' ' -f1 /proc/uptime)s"
+if [ "$radiolab_backend" = networkmanager ]; then
+  "$here/guest-networkmanager.sh" "$out" || exit 1
+  echo "RADIOLAB-STAGE access points and NetworkManager up $(cut -d' ' -f1 /proc/uptime)s"
+else
+  mkdir -p /run/wpa_supplicant
+  wpa_supplicant -B -Dnl80211 -iwlan0 -C /run/wpa_supplicant -P /run/wpa_supplicant.pid \
+    -f "$out/wpa_supplicant.log" || fail "wpa_supplicant did not start"
+  echo "RADIOLAB-STAGE access points and supplicant up $(cut -d' ' -f1 /proc/uptime)s"
+fi
 
 # Scenario wireless_stack: the netlink test's Nl80211 cases on a kernel with an 802.11 stack,
 # which a host without one can only skip; here a skip is a failure.
 case ",$radiolab_scenarios," in
   ,,|*,wireless_stack,*)
-    if [ -n "$radiolab_nl80211" ]; then
+    if [ -n "$radiolab_nl80211" ] && [ "$radiolab_backend" != networkmanager ]; then
       begun=$(cut -d' ' -f1 /proc/uptime)
       verdict=PASS
       "$radiolab_nl80211" --gtest_filter='Nl80211.*' > "$out/nl80211.log" 2>&1 || verdict=FAIL
@@ -56,6 +63,7 @@ set -- --ctrl-dir /run/wpa_supplicant --hostapd-dir /run/hostapd --out "$out"
 [ -n "$radiolab_connectd" ] && set -- "$@" --connectd "$radiolab_connectd"
 [ -n "$radiolab_utility" ] && set -- "$@" --utility "$radiolab_utility"
 [ -n "$radiolab_scenarios" ] && set -- "$@" --scenarios "$radiolab_scenarios"
+[ -n "$radiolab_backend" ] && set -- "$@" --backend "$radiolab_backend"
 "$radiolab_driver" "$@"
 status=$?
 echo "RADIOLAB-STAGE driver done $(cut -d' ' -f1 /proc/uptime)s"

@@ -7,7 +7,9 @@
 //   RADIOLAB <scenario> PASS|FAIL <seconds>s [first failed check]
 //
 // Without --connectd only the "supplicant" scenario runs: the supplicant driven directly,
-// which proves the guest's networks.
+// which proves the guest's networks. With --backend networkmanager the guest runs
+// NetworkManager (guest-networkmanager.sh) and the nm_ scenarios run, with the service on
+// that backend as a desktop user.
 
 #include "ChildProcess.h"
 #include "CtrlSocket.h"
@@ -156,6 +158,7 @@ struct Options {
     std::string connectd;
     std::string utility;
     std::string scenarios;
+    std::string backend;  // empty: the station's supplicant runs on its own
 };
 
 class Lab {
@@ -168,8 +171,32 @@ public:
                 accessPoints_.emplace(ap, std::make_unique<CtrlSocket>(std::move(*socket)));
         }
         stationAddress_ = ReadLine("/sys/class/net/wlan0/address");
-        if (!options_.connectd.empty())
+        if (!options_.connectd.empty() && UnderNetworkManager()) {
+            service_ = std::make_unique<LabService>(options_.connectd, options_.ctrlDir, options_.out + "/connectd.log",
+                                                    Account::DesktopUser);
+            service_->SetBackend(options_.backend);
+        } else if (!options_.connectd.empty()) {
             service_ = std::make_unique<LabService>(options_.connectd, options_.ctrlDir, options_.out + "/connectd.log");
+        }
+    }
+
+    // A guest that runs NetworkManager; NetworkManagerRuns() until the lab stops it.
+    bool UnderNetworkManager() const { return options_.backend == "networkmanager"; }
+    bool NetworkManagerRuns() const { return UnderNetworkManager() && !networkManagerStopped_; }
+
+    // Stops NetworkManager and the supplicant it started, then starts a plain supplicant on
+    // wlan0 whose control socket the group netdev may use, as on a machine without
+    // NetworkManager. Answers whether that supplicant answers.
+    bool ReplaceNetworkManagerWithSupplicant()
+    {
+        networkManagerStopped_ = true;
+        for (const std::string& pid : {ReadLine("/run/NetworkManager.pid"), Trim(Shell("pidof wpa_supplicant"))}) {
+            Shell("kill " + pid);
+            WaitFor([&] { return ProcessEnded(pid); }, kJoinLimit);
+        }
+        Shell("rm -rf " + options_.ctrlDir + "; wpa_supplicant -B -Dnl80211 -iwlan0 -C 'DIR=" + options_.ctrlDir +
+              " GROUP=netdev' -P /run/wpa_supplicant.pid -f " + options_.out + "/wpa_supplicant.log");
+        return WaitFor([&] { return Supplicant("PING") == "PONG"; }, kJoinLimit);
     }
 
     const std::string& StationAddress() const { return stationAddress_; }
@@ -215,6 +242,15 @@ private:
     std::map<std::string, std::unique_ptr<CtrlSocket>> accessPoints_;
     std::string stationAddress_;
     std::unique_ptr<LabService> service_;
+    bool networkManagerStopped_ = false;
+
+    // Gone, or a zombie its parent has not waited for yet.
+    static bool ProcessEnded(const std::string& pid)
+    {
+        const std::string stat = ReadLine("/proc/" + pid + "/stat");
+        const size_t state = stat.rfind(") ");
+        return stat.empty() || (state != std::string::npos && stat.compare(state + 2, 1, "Z") == 0);
+    }
 };
 
 // --- the utility's side: posting as the pages post ---------------------------------------
@@ -297,6 +333,68 @@ bool CheckAccessPointJoined(Scenario& s, Lab& lab, const Network& network)
     return s.Check(authorized, std::string("hostapd ") + network.name + ": station authorized (" + flags + ")");
 }
 
+// --- NetworkManager's side ------------------------------------------------------------------
+
+// The profile the lab makes itself, as a person would in the desktop's network menu.
+constexpr const char* kLabProfile = "lab-cafenet";
+
+// The value of a "NAME:value" line of nmcli's terse output ("" when absent).
+std::string NmField(const std::string& text, const std::string& name)
+{
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind(name + ":", 0) == 0)
+            return Trim(line.substr(name.size() + 1));
+    return {};
+}
+
+std::string NmDevice()
+{
+    return Shell("nmcli -t -f GENERAL.STATE,GENERAL.CONNECTION,GENERAL.CON-UUID,IP4.ADDRESS device show wlan0");
+}
+
+bool NmConnected(const std::string& device)
+{
+    return NmField(device, "GENERAL.STATE").rfind("100", 0) == 0;
+}
+
+// The UUIDs of the profiles in NetworkManager that the lab did not make: the service's.
+std::vector<std::string> ServiceProfiles()
+{
+    std::vector<std::string> uuids;
+    std::istringstream lines(Shell("nmcli -t -f UUID,NAME connection show"));
+    for (std::string line; std::getline(lines, line);)
+        if (line.size() > 37 && line.substr(37) != kLabProfile)
+            uuids.push_back(line.substr(0, 36));
+    return uuids;
+}
+
+// NetworkManager's side of a join: the device connected with the service's one profile, which
+// belongs to the service's user and interface, and an address from the access point's DHCP
+// server (192.168.7N.x for the radio wlanN).
+void CheckNetworkManagerJoined(Scenario& s, Lab& lab, const Network& network)
+{
+    std::string device;
+    const std::string ap = network.apInterface;
+    const std::string subnet = ap.size() > 4 ? "192.168.7" + ap.substr(4) + "." : "";
+    const bool connected = WaitFor(
+        [&] {
+            device = NmDevice();
+            return NmConnected(device) && NmField(device, "IP4.ADDRESS[1]").rfind(subnet, 0) == 0;
+        },
+        kJoinLimit);
+    s.Check(connected, "nmcli: wlan0 " + NmField(device, "GENERAL.STATE") + " with '" +
+                           NmField(device, "GENERAL.CONNECTION") + "', address " + NmField(device, "IP4.ADDRESS[1]"));
+    const std::vector<std::string> profiles = ServiceProfiles();
+    const std::string active = NmField(device, "GENERAL.CON-UUID");
+    s.Check(profiles.size() == 1 && profiles[0] == active,
+            "nmcli: the active profile " + active + " is the service's one profile (" + std::to_string(profiles.size()) +
+                " not the lab's)");
+    const std::string owner = Shell("nmcli -g connection.permissions,connection.interface-name connection show " + active);
+    s.Check(owner.find("user:" + lab.Service()->UserName()) != std::string::npos && owner.find("wlan0") != std::string::npos,
+            "nmcli: the profile is " + lab.Service()->UserName() + "'s, for wlan0 (" + Trim(owner) + ")");
+}
+
 void CheckSupplicantJoined(Scenario& s, Lab& lab, const Network& network, const std::string& cipher)
 {
     std::string status;
@@ -312,6 +410,8 @@ void CheckSupplicantJoined(Scenario& s, Lab& lab, const Network& network, const 
                         CtrlSocket::Field(status, "bssid"));
     s.Check(CtrlSocket::Field(status, "pairwise_cipher") == cipher,
             "supplicant: pairwise cipher " + CtrlSocket::Field(status, "pairwise_cipher") + " (want " + cipher + ")");
+    if (lab.NetworkManagerRuns())
+        CheckNetworkManagerJoined(s, lab, network);
 }
 
 // --- scenarios -----------------------------------------------------------------------------
@@ -382,6 +482,10 @@ void WrongKey(Scenario& s, Lab& lab)
         s.Check(!connected, "hostapd Harbour: no AP-STA-CONNECTED");
         s.Check(ap && ap->Request("STA " + lab.StationAddress()).find("[AUTHORIZED]") == std::string::npos,
                 "hostapd Harbour: the station is not authorized");
+        if (lab.UnderNetworkManager()) {
+            const std::string device = NmDevice();
+            s.Check(!NmConnected(device), "nmcli: wlan0 not connected (" + NmField(device, "GENERAL.STATE") + ")");
+        }
     } else if (s.Check(auth.find("OPEN") != std::string::npos, "the network's authentication is known: " + auth)) {
         // Open-system authentication does not prove the key: the station associates, and only
         // its frames are undecryptable.
@@ -444,6 +548,12 @@ void PeerToPeer(Scenario& s, Lab& lab)
     s.Check(WaitFor([&] { return Shell("iw dev wlan4 station dump").find(lab.StationAddress()) != std::string::npos; },
                     kJoinLimit),
             "peer wlan4: the station is its neighbour");
+    if (lab.UnderNetworkManager()) {
+        std::string device;
+        s.Check(WaitFor([&] { return NmConnected(device = NmDevice()); }, kJoinLimit),
+                "nmcli: wlan0 " + NmField(device, "GENERAL.STATE") + " in the cell, address " +
+                    NmField(device, "IP4.ADDRESS[1]"));
+    }
     Shell("iw dev wlan4 ibss leave");
 }
 
@@ -623,7 +733,7 @@ void RealUtility(Scenario& s, Lab& lab)
     const Options& options = lab.Settings();
     if (!s.Check(!options.utility.empty(), "the utility is given (--utility)"))
         return;
-    const std::string runtime = "/tmp/radiolab-xdg";
+    const std::string runtime = lab.Service()->RuntimeDir();
     std::filesystem::create_directories(runtime);
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
     ChildProcess xvfb;
@@ -633,7 +743,7 @@ void RealUtility(Scenario& s, Lab& lab)
     setenv("DISPLAY", ":7", 1);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     ChildProcess utility;
-    utility.Start({options.utility}, options.out + "/utility.log");
+    utility.Start(lab.Service()->AsServiceUser({options.utility}), options.out + "/utility.log");
     const Desktop desktop;
     std::string sheet;
     if (!s.Check(WaitFor([&] { return !(sheet = desktop.Window("Setup")).empty(); }, 2 * kJoinLimit),
@@ -674,10 +784,210 @@ void RealUtility(Scenario& s, Lab& lab)
     xvfb.Stop();
 }
 
+// --- scenarios of the NetworkManager backend alone ------------------------------------------
+
+// NetworkManager has no transmit-rate setting, so only power save reaches the card; the rate
+// sets still go out as the utility sends them, and the service says once that it keeps them.
+void PowerSaveOnly(Scenario& s, Lab& lab)
+{
+    struct Case {
+        uint16_t rates;
+        uint16_t ps;
+        const char* powerSave;
+    };
+    for (const Case c : {Case{kRates1, kPsOn, "Power save: on"}, Case{kRates2, kPsOff, "Power save: off"}}) {
+        s.Note("rate set " + std::to_string(c.rates) + ", power-save mode " + std::to_string(c.ps));
+        lab.ForgetAccessPointEvents();
+        if (!Apply(s, lab, Config(kAccessPoint, u"CafeNet", 6, c.rates, c.ps), kWepOff, 1, {}))
+            return;
+        CheckAccessPointJoined(s, lab, kCafeNet);
+        WaitBlockLink(s, lab, kCafeNet);
+        CheckSupplicantJoined(s, lab, kCafeNet, "NONE");
+        std::string ps;
+        WaitFor([&] { return (ps = Trim(Shell("iw dev wlan0 get power_save"))) == c.powerSave; }, kJoinLimit);
+        s.Check(ps == c.powerSave, "nl80211: '" + ps + "' (want '" + c.powerSave + "')");
+    }
+    const std::string log = lab.Service()->LogSinceStart();
+    size_t said = 0;
+    for (size_t at = log.find("no transmit-rate setting"); at != std::string::npos;
+         at = log.find("no transmit-rate setting", at + 1))
+        ++said;
+    s.Check(said == 1, "service log: 'no transmit-rate setting' said " + std::to_string(said) + " time(s) (want once)");
+}
+
+// The 2.4 GHz channels the kernel allows the station's radio now, as a channel mask.
+uint16_t KernelChannelMask()
+{
+    const std::string phy = ReadLine("/sys/class/net/wlan0/phy80211/name");
+    std::istringstream lines(Shell("iw phy " + phy + " info"));
+    uint16_t mask = 0;
+    for (std::string line; std::getline(lines, line);) {
+        unsigned mhz = 0;
+        unsigned channel = 0;
+        if (std::sscanf(line.c_str(), " * %u MHz [%u]", &mhz, &channel) == 2 && mhz < 2500 && channel >= 1 &&
+            channel <= 14 && line.find("disabled") == std::string::npos)
+            mask = static_cast<uint16_t>(mask | (1u << (channel - 1)));
+    }
+    return mask;
+}
+
+// Under NetworkManager the service sets no country (it has no privilege to): the machine's
+// regulatory domain, set here as root would set it, decides, and the block lists the channels
+// the kernel allows in it.
+void DomainsFromKernel(Scenario& s, Lab& lab)
+{
+    struct Domain {
+        const char* country;
+        uint16_t mask;
+    };
+    ConnectChannel channel = lab.Service()->Channel();
+    for (const Domain d : {Domain{"US", 0x07FF}, Domain{"DE", 0x1FFF}, Domain{"JP", 0x3FFF}}) {
+        Shell(std::string("iw reg set ") + d.country);
+        uint16_t kernel = 0;
+        const bool set = WaitFor([&] { return (kernel = KernelChannelMask()) == d.mask; }, kJoinLimit);
+        char detail[96];
+        std::snprintf(detail, sizeof detail, "nl80211 %s: channel mask 0x%04X (want 0x%04X)", d.country, kernel, d.mask);
+        s.Check(set, detail);
+        // The service may answer before the new domain reaches it: ask again until it agrees.
+        channel.PostChannelList();
+        const bool listed = WaitFor(
+            [&] {
+                if (!channel.Poll(STAT_CHANNEL_LIST))
+                    return false;
+                if (channel.ChannelMask() == kernel)
+                    return true;
+                channel.PostChannelList();
+                return false;
+            },
+            kJoinLimit);
+        std::snprintf(detail, sizeof detail, "block %s: channel mask 0x%04X (the kernel's 0x%04X)", d.country,
+                      channel.ChannelMask(), kernel);
+        s.Check(listed && channel.ChannelMask() == kernel, detail);
+    }
+}
+
+// Events of an access point since last asked that contain `text` ("" when none).
+std::string EventSeen(Lab& lab, const Network& network, const std::string& text)
+{
+    CtrlSocket* ap = lab.AccessPoint(network.apInterface);
+    for (const std::string& event : ap ? ap->Events() : std::vector<std::string>{})
+        if (event.find(text) != std::string::npos)
+            return network.name + std::string(": ") + event;
+    return {};
+}
+
+// Watches for `length` that the card stays with `stay`: the block shows its BSSID, the access
+// point keeps the station, and `other` never sees it join. Answers what moved, or "".
+std::string WatchStay(Lab& lab, const Network& stay, const Network& other, Clock::duration length)
+{
+    const ConnectChannel channel = lab.Service()->Channel();
+    const auto end = Clock::now() + length;
+    while (Clock::now() < end) {
+        if (channel.Poll(STAT_LINK_INFO) && BlockBssid(channel) != stay.bssid)
+            return "block showed " + BssidText(BlockBssid(channel));
+        for (const std::string& moved : {EventSeen(lab, stay, "AP-STA-DISCONNECTED"), EventSeen(lab, other, "AP-STA-CONNECTED")})
+            if (!moved.empty())
+                return "hostapd " + moved;
+        std::this_thread::sleep_for(500ms);
+    }
+    return {};
+}
+
+// A person's own auto-connecting profile for CafeNet beside the service's: the service's
+// Apply holds, and the person's later choice in the desktop's menu holds too.
+void Coexist(Scenario& s, Lab& lab)
+{
+    const std::string added = Shell(std::string("nmcli connection add type wifi ifname wlan0 con-name ") + kLabProfile +
+                                    " ssid CafeNet connection.autoconnect yes");
+    s.Check(added.find("successfully added") != std::string::npos,
+            std::string("nmcli: an auto-connecting profile for CafeNet, ") + kLabProfile + ": " + Trim(added));
+    lab.ForgetAccessPointEvents();
+    if (!Apply(s, lab, Config(kAccessPoint, u"Harbour"), kWep64, 1, kHarbourKeys))
+        return;
+    CheckAccessPointJoined(s, lab, kHarbour);
+    WaitBlockLink(s, lab, kHarbour);
+    CheckSupplicantJoined(s, lab, kHarbour, "WEP-40");
+
+    lab.ForgetAccessPointEvents();
+    const std::string moved = WatchStay(lab, kHarbour, kCafeNet, 60s);
+    s.Check(moved.empty(), "60 s on Harbour with no flip" + (moved.empty() ? "" : ": " + moved));
+    const std::vector<std::string> profiles = ServiceProfiles();
+    const std::string active = NmField(NmDevice(), "GENERAL.CON-UUID");
+    s.Check(profiles.size() == 1 && active == profiles[0], "nmcli: the service's profile is still the active one " + active);
+
+    // The person picks CafeNet in the desktop's menu; the lab watches the access point and the
+    // block meanwhile, so that the delay between them is the service's own.
+    ChildProcess menu;
+    menu.Start(lab.Service()->AsServiceUser({"nmcli", "connection", "up", kLabProfile}), lab.Settings().out + "/nmcli.log");
+    const ConnectChannel channel = lab.Service()->Channel();
+    std::optional<Clock::time_point> associated;
+    const bool shown = WaitFor(
+        [&] {
+            if (!associated && !EventSeen(lab, kCafeNet, "AP-STA-CONNECTED").empty())
+                associated = Clock::now();
+            return channel.Poll(STAT_LINK_INFO) && BlockBssid(channel) == kCafeNet.bssid;
+        },
+        kJoinLimit);
+    s.Check(shown, "block: CafeNet's BSSID " + BssidText(BlockBssid(channel)));
+    if (associated) {
+        char detail[128];
+        std::snprintf(detail, sizeof detail, "the block showed CafeNet %.1f s after its access point saw the station join",
+                      std::chrono::duration<double>(Clock::now() - *associated).count());
+        s.Note(detail);
+    }
+    s.Check(menu.Wait() == 0, std::string("nmcli connection up ") + kLabProfile + " as " + lab.Service()->UserName());
+
+    lab.ForgetAccessPointEvents();
+    const std::string back = WatchStay(lab, kCafeNet, kHarbour, 15s);
+    s.Check(back.empty(), "15 s on CafeNet: the service leaves it be" + (back.empty() ? "" : ": " + back));
+    const std::string device = NmDevice();
+    s.Check(NmConnected(device) && NmField(device, "GENERAL.CONNECTION") == kLabProfile,
+            "nmcli: wlan0 " + NmField(device, "GENERAL.STATE") + " with '" + NmField(device, "GENERAL.CONNECTION") + "'");
+    Shell(std::string("nmcli connection delete ") + kLabProfile);
+}
+
+// The service's log line that names its backend.
+std::string BackendLine(const std::string& log)
+{
+    const size_t at = log.find("backend: ");
+    return at == std::string::npos ? "(none yet)" : log.substr(at, log.find('\n', at) - at);
+}
+
+// --backend auto picks NetworkManager while it runs and manages the card, and the supplicant's
+// control socket on a machine where a plain supplicant runs instead. Last: it stops
+// NetworkManager for good.
+void AutoBackend(Scenario& s, Lab& lab)
+{
+    LabService& service = *lab.Service();
+    ConnectChannel channel = service.Channel();
+    for (const bool networkManager : {true, false}) {
+        channel.Withdraw();
+        service.Stop();
+        if (!networkManager && !s.Check(lab.ReplaceNetworkManagerWithSupplicant(),
+                                        "NetworkManager and its supplicant stopped, a plain supplicant started"))
+            return;
+        service.SetBackend("auto");
+        if (!s.Check(service.Start(""), "wlan-connectd --backend auto started"))
+            return;
+        const std::string want = networkManager ? "backend: NetworkManager" : "backend: the supplicant";
+        s.Check(WaitFor([&] { return service.LogSinceStart().find(want) != std::string::npos; }, kJoinLimit),
+                "service log: " + BackendLine(service.LogSinceStart()));
+        lab.ForgetAccessPointEvents();
+        if (!Apply(s, lab, Config(kAccessPoint, u"CafeNet"), kWepOff, 1, {}))
+            return;
+        CheckAccessPointJoined(s, lab, kCafeNet);
+        WaitBlockLink(s, lab, kCafeNet);
+        CheckSupplicantJoined(s, lab, kCafeNet, "NONE");
+    }
+}
+
+enum class Backend { Supplicant, NetworkManager };
+
 struct Entry {
     const char* name;
     void (*run)(Scenario&, Lab&);
     bool needsService;
+    Backend backend = Backend::Supplicant;  // the guest it runs in
 };
 const Entry kScenarios[] = {
     {"supplicant", SupplicantDirect, false},
@@ -688,6 +998,16 @@ const Entry kScenarios[] = {
     {"utility", RealUtility, true},
     {"card", CardOutAndIn, true},
     {"domains", Domains, true},
+    // The same on NetworkManager, where it can do them, and what only NetworkManager has.
+    {"nm_join", JoinAccessPoints, true, Backend::NetworkManager},
+    {"nm_wrong_key", WrongKey, true, Backend::NetworkManager},
+    {"nm_peer", PeerToPeer, true, Backend::NetworkManager},
+    {"nm_power", PowerSaveOnly, true, Backend::NetworkManager},
+    {"nm_utility", RealUtility, true, Backend::NetworkManager},
+    {"nm_card", CardOutAndIn, true, Backend::NetworkManager},
+    {"nm_domains", DomainsFromKernel, true, Backend::NetworkManager},
+    {"nm_coexist", Coexist, true, Backend::NetworkManager},
+    {"nm_auto", AutoBackend, true, Backend::NetworkManager},
 };
 
 bool Selected(const std::string& list, const std::string& name)
@@ -716,6 +1036,8 @@ int main(int argc, char** argv)
             options.utility = value;
         else if (flag == "--scenarios")
             options.scenarios = value;
+        else if (flag == "--backend")
+            options.backend = value;
         else {
             std::fprintf(stderr, "radiolab_driver: unknown option %s\n", flag.c_str());
             return 2;
@@ -723,14 +1045,17 @@ int main(int argc, char** argv)
     }
 
     Lab lab(options);
-    if (lab.Service() && !lab.Service()->Start("fcc")) {
+    // On NetworkManager the service starts as the user unit starts it, with no country.
+    if (lab.Service() && !lab.Service()->Start(lab.UnderNetworkManager() ? "" : "fcc")) {
         std::printf("RADIOLAB-SETUP-FAILED wlan-connectd did not start: %s\n", options.connectd.c_str());
         return 1;
     }
     bool allPassed = true;
     for (const Entry& entry : kScenarios) {
-        const bool wanted = options.scenarios.empty() ? entry.needsService == (lab.Service() != nullptr)
-                                                      : Selected(options.scenarios, entry.name);
+        const Backend guest = lab.UnderNetworkManager() ? Backend::NetworkManager : Backend::Supplicant;
+        const bool wanted = entry.backend == guest && (options.scenarios.empty()
+                                                           ? entry.needsService == (lab.Service() != nullptr)
+                                                           : Selected(options.scenarios, entry.name));
         if (!wanted)
             continue;
         Scenario scenario(entry.name);

@@ -2,6 +2,9 @@
 # Runs the radio lab: builds the guest image when an input changed (build-guest.sh), boots it
 # with QEMU in software emulation and leaves the guest's console in OUTDIR/console.log, one
 # "RADIOLAB <scenario> PASS|FAIL <seconds>s ..." line per scenario, which the tests read.
+# The nm_ scenarios run in a second guest of their own, which runs NetworkManager, at the same
+# time as the first (each emulated processor is one of the machine's); its output folder is
+# OUTDIR/networkmanager.
 #
 #   run-lab.sh --work DIR --driver PATH [--connectd PATH] [--utility PATH] [--nl80211 PATH]
 #              [--scenarios a,b]
@@ -25,11 +28,18 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$work" ] && [ -n "$driver" ] || { echo "usage: run-lab.sh --work DIR --driver PATH [--connectd PATH] [--scenarios LIST]" >&2; exit 2; }
+# Which guests the scenarios need: the nm_ ones run under NetworkManager, with the service.
+plain= nm=
+for name in ${scenarios//,/ }; do
+  case $name in nm_*) nm=1 ;; *) plain=1 ;; esac
+done
+[ -n "$scenarios" ] || plain=1 nm=1
+[ -n "$connectd" ] || nm=
 out=$(realpath -m "$work/out")
 # No console of an earlier run may stand in for this one.
 rm -rf "$out"
 
-for tool in qemu-system-x86_64 wpa_supplicant hostapd hostapd_cli iw apt-get dpkg-deb; do
+for tool in qemu-system-x86_64 wpa_supplicant hostapd hostapd_cli iw apt-get dpkg-deb dbus-daemon; do
   PATH=$PATH:/usr/sbin:/sbin command -v "$tool" >/dev/null \
     || exec "$here/not-available.sh" "$tool is missing (scripts/install-deps.sh test)"
 done
@@ -43,22 +53,42 @@ mkdir -p "$out"
 echo "radiolab: image ready after $(( $(date +%s) - started )) s; booting"
 
 # The guest finds everything by absolute host path through the read-only share of /.
-append="console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off radiolab_script=$here/guest-lab.sh"
-append+=" radiolab_out=$out radiolab_driver=$(realpath "$driver")"
-[ -n "$connectd" ] && append+=" radiolab_connectd=$(realpath "$connectd")"
-[ -n "$utility" ] && append+=" radiolab_utility=$(realpath "$utility")"
-[ -n "$nl80211" ] && append+=" radiolab_nl80211=$(realpath "$nl80211")"
-[ -n "$scenarios" ] && append+=" radiolab_scenarios=$scenarios"
+common="console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off radiolab_script=$here/guest-lab.sh"
+common+=" radiolab_driver=$(realpath "$driver")"
+[ -n "$connectd" ] && common+=" radiolab_connectd=$(realpath "$connectd")"
+[ -n "$utility" ] && common+=" radiolab_utility=$(realpath "$utility")"
+[ -n "$nl80211" ] && common+=" radiolab_nl80211=$(realpath "$nl80211")"
+[ -n "$scenarios" ] && common+=" radiolab_scenarios=$scenarios"
 
-# One emulated processor: the machine is shared. The console goes to the log and, line by
-# line, to our output, so a person watching ctest -V sees the lab advance.
-qemu-system-x86_64 -machine q35 -m 512 -smp 1 -nodefaults -no-user-config -display none \
-  -no-reboot -serial stdio -kernel "$work/image/vmlinuz" -initrd "$work/image/initrd" -append "$append" \
-  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-  -virtfs local,path="$out",mount_tag=labout,security_model=none,multidevs=remap \
-  </dev/null 2>&1 | sed -u 's/\r$//' | tee "$out/console.log"
+# One emulated processor per guest: the machine is shared. The console goes to the guest's
+# log and, line by line, to our output (the NetworkManager guest's marked "nm|"), so a person
+# watching ctest -V sees the lab advance.
+boot() {
+  local dir=$1 append=$2
+  qemu-system-x86_64 -machine q35 -m 512 -smp 1 -nodefaults -no-user-config -display none \
+    -no-reboot -serial stdio -kernel "$work/image/vmlinuz" -initrd "$work/image/initrd" \
+    -append "$common radiolab_out=$dir $append" \
+    -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+    -virtfs local,path="$dir",mount_tag=labout,security_model=none,multidevs=remap \
+    </dev/null 2>&1 | sed -u 's/\r$//' | tee "$dir/console.log"
+}
+guests=()
+if [ -n "$nm" ]; then
+  mkdir -p "$out/networkmanager"
+  { boot "$out/networkmanager" radiolab_backend=networkmanager | sed -u 's/^/nm| /'
+    echo "radiolab: the NetworkManager guest done after $(( $(date +%s) - started )) s"; } &
+  guests+=("$out/networkmanager")
+fi
+if [ -n "$plain" ]; then
+  { boot "$out" ""; echo "radiolab: the supplicant guest done after $(( $(date +%s) - started )) s"; } &
+  guests+=("$out")
+fi
+wait
 
-echo "radiolab: guest done after $(( $(date +%s) - started )) s"
-grep -E '^RADIOLAB [a-z_]+ ' "$out/console.log" || true
-# The lab ran when the driver came to its end; each scenario's verdict is a test of its own.
-grep -q '^RADIOLAB-DRIVER-END' "$out/console.log"
+ended=0
+for dir in "${guests[@]}"; do
+  grep -E '^RADIOLAB [a-z_]+ ' "$dir/console.log" || true
+  # The lab ran when each driver came to its end; each scenario's verdict is a test of its own.
+  grep -q '^RADIOLAB-DRIVER-END' "$dir/console.log" || ended=1
+done
+exit $ended
