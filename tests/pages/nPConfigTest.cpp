@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QWidget>
 
 #include <chrono>
@@ -630,6 +631,21 @@ TEST_F(ConfigPageTest, TheUserCannotTypeOrPasteANameTheBlockCannotCarry)
     EXPECT_EQ(page->ssidEdit.GetWindowText(), u"");
     Paste(page->ssidEdit, std::u16string(16, u'\u00e9'));
     EXPECT_EQ(page->ssidEdit.GetWindowText(), std::u16string(16, u'\u00e9'));
+
+    // A selection of a full name replaced by fewer or as many UTF-16 units that take more
+    // bytes: "ab" by a euro sign, three letters by an emoji, one letter by "é".
+    const std::u16string full = u"ab" + std::u16string(31, u'x');
+    const std::u16string emoji = u"\U0001F600";
+    for (const auto& [length, replacement] : {std::pair{2, std::u16string(u"\u20ac")}, std::pair{3, emoji},
+                                              std::pair{1, std::u16string(u"\u00e9")}}) {
+        page->ssidEdit.SetWindowText(full);
+        static_cast<QLineEdit*>(page->ssidEdit.GetSafeWidget())->setSelection(0, length);
+        Paste(page->ssidEdit, replacement);
+        EXPECT_EQ(page->ssidEdit.GetWindowText(), full) << "replacing " << length << " letters";
+    }
+    static_cast<QLineEdit*>(page->ssidEdit.GetSafeWidget())->setSelection(5, 1);
+    Type(page->ssidEdit, u"\u00e9");
+    EXPECT_EQ(page->ssidEdit.GetWindowText(), full);
 }
 
 TEST_F(ConfigPageTest, AStoredNameTooLongForTheBlockIsShownWholeAndCanOnlyShrink)
