@@ -32,8 +32,8 @@ using namespace std::chrono_literals;
 using testing::HasSubstr;
 using testing::Not;
 
-constexpr std::array<uint8_t, 6> kCafeNet = {0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E};
-constexpr std::array<uint8_t, 6> kHarbour = {0x00, 0x40, 0x96, 0x12, 0x34, 0x56};
+constexpr std::array<uint8_t, 6> kCafeNet = {0x02, 0x43, 0x4E, 0x00, 0x00, 0x01};
+constexpr std::array<uint8_t, 6> kHarbour = {0x02, 0x48, 0x42, 0x00, 0x00, 0x02};
 // "harbour" through the 64-bit generator, as the README documents it.
 constexpr std::array<uint8_t, 20> kHarbourKeys = {0x8d, 0x2f, 0xdd, 0xc6, 0x1e, 0x0d, 0xcd,
                                                   0x93, 0x1d, 0x1d, 0xb2, 0xe8, 0x56, 0x0f,
@@ -288,10 +288,10 @@ TEST_F(CardsimProcessTest, TheControlSocketIsPrivateAndRefusesWhatItDoesNotKnow)
 
     // ap add and signal through the socket reach the running simulator; a held signal can
     // be let go again, and its network then wanders as before.
-    EXPECT_EQ(Run({"ctl", "ap", "add", R"({"name":"Guest","bssid":"00:11:22:33:44:55","channel":6,"signal":15,"drift":2})"}).exitCode, 0);
+    EXPECT_EQ(Run({"ctl", "ap", "add", R"({"name":"Guest","bssid":"02:11:22:33:44:55","channel":6,"signal":15,"drift":2})"}).exitCode, 0);
     EXPECT_EQ(Run({"ctl", "signal", "3", "Guest"}).exitCode, 0);
     EXPECT_THAT(Run({"ctl", "status"}).out,
-                HasSubstr("\"Guest\" 00:11:22:33:44:55 access-point channel 6 wep off signal 3 quality 2 (fixed)\n"));
+                HasSubstr("\"Guest\" 02:11:22:33:44:55 access-point channel 6 wep off signal 3 quality 2 (fixed)\n"));
     EXPECT_EQ(Run({"ctl", "signal", "auto", "Guest"}).exitCode, 0);
     EXPECT_THAT(Run({"ctl", "status"}).out, Not(HasSubstr("(fixed)")));
     EXPECT_EQ(Run({"ctl", "ap", "remove", "Guest"}).exitCode, 0);
@@ -356,14 +356,14 @@ TEST_F(CardsimProcessTest, ABadEnvironmentFileIsReportedWithItsPlace)
 TEST_F(CardsimProcessTest, AnEnvironmentFileReplacesTheDemoAndDumpShowsTheBlock)
 {
     testenv::WriteFile(folder_ / "env.json", R"({"networks": [
-        {"name": "Attic", "bssid": "00:A7:71:C0:00:01", "channel": 13, "signal": 9, "drift": 0}]})");
+        {"name": "Attic", "bssid": "02:A7:71:C0:00:01", "channel": 13, "signal": 9, "drift": 0}]})");
     Start({"--environment", (folder_ / "env.json").string(), "--domain", "etsi"});
-    ASSERT_TRUE(LinkTo({0x00, 0xA7, 0x71, 0xC0, 0x00, 0x01})) << Log();
+    ASSERT_TRUE(LinkTo({0x02, 0xA7, 0x71, 0xC0, 0x00, 0x01})) << Log();
     const RunResult dump = Run({"dump"});
     EXPECT_EQ(dump.exitCode, 0);
     EXPECT_THAT(dump.out, HasSubstr("command 0x11 CMD_LINK_INFO, item mask 0x00001F"));
     EXPECT_THAT(dump.out, HasSubstr("status 0x11 STAT_LINK_INFO"));
-    EXPECT_THAT(dump.out, HasSubstr("BSSID 00:A7:71:C0:00:01, rate code 8, quality 8, strength 9, channel 13"));
+    EXPECT_THAT(dump.out, HasSubstr("BSSID 02:A7:71:C0:00:01, rate code 8, quality 8, strength 9, channel 13"));
 }
 
 TEST_F(CardsimProcessTest, SilentClientsHoldUpNeitherTheBlockNorOtherClients)
@@ -415,20 +415,20 @@ TEST_F(CardsimProcessTest, TheEnvironmentHoldsAtMost256NetworksAndWarnsOfForbidd
     // The socket listens before the start-up lines are written.
     EXPECT_TRUE(WaitUntil([&] { return Log().find("warning: \"N0\" is on channel 13, which the fcc domain "
                                                   "does not allow") != std::string::npos; })) << Log();
-    const RunResult full = Run({"ctl", "ap", "add", R"({"name":"More","bssid":"00:11:22:33:44:55","channel":6})"});
+    const RunResult full = Run({"ctl", "ap", "add", R"({"name":"More","bssid":"02:11:22:33:44:55","channel":6})"});
     EXPECT_EQ(full.exitCode, 6);
     EXPECT_THAT(full.err, HasSubstr("256 networks already"));
     EXPECT_EQ(Run({"ctl", "ap", "remove", "N1"}).exitCode, 0);
-    EXPECT_EQ(Run({"ctl", "ap", "add", R"({"name":"More","bssid":"00:11:22:33:44:55","channel":6})"}).exitCode, 0);
+    EXPECT_EQ(Run({"ctl", "ap", "add", R"({"name":"More","bssid":"02:11:22:33:44:55","channel":6})"}).exitCode, 0);
 }
 
 TEST_F(CardsimProcessTest, NamesPrintAsTextWhereTheLocaleShowsThem)
 {
     testenv::ScopedEnv locale("LC_ALL", "C.UTF-8");
     Start();
-    EXPECT_EQ(Run({"ctl", "ap", "add", R"({"name":"Caf\u00e9 \"1\"","bssid":"00:11:22:33:44:55","channel":6})"}).exitCode, 0);
+    EXPECT_EQ(Run({"ctl", "ap", "add", R"({"name":"Caf\u00e9 \"1\"","bssid":"02:11:22:33:44:55","channel":6})"}).exitCode, 0);
     const std::string out = Run({"ctl", "status"}).out;
-    EXPECT_THAT(out, HasSubstr("\"Caf\xc3\xa9 \\x221\\x22\" 00:11:22:33:44:55")) << out;
+    EXPECT_THAT(out, HasSubstr("\"Caf\xc3\xa9 \\x221\\x22\" 02:11:22:33:44:55")) << out;
 }
 
 TEST_F(CardsimProcessTest, DumpSaysWhenNobodyServesTheBlock)
