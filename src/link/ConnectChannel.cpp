@@ -68,12 +68,36 @@ void ConnectChannel::PostLinkInfo()
     // shown as the answer.
     for (size_t offset = block::kLinkBssid; offset < block::kLinkInfoEnd; ++offset)
         StorePayloadByte(offset, 0);
+    NotePayloadWritten();
 }
 
 void ConnectChannel::PostChannelList()
 {
-    if (block_)
-        Apply(*block_, kPostChannelList, std::memory_order_release);
+    if (!block_)
+        return;
+    // Taken here rather than when the payload was written: the poster has since waited for
+    // the service, so a late answer to an older request is among what stood before.
+    if (guard_ && guard_->payloadWritten)
+        *guard_ = {false, true, StatusWord(), ChannelMask()};
+    Apply(*block_, kPostChannelList, std::memory_order_release);
+}
+
+bool ConnectChannel::ChannelListAnswered()
+{
+    if (!Poll(STAT_CHANNEL_LIST))
+        return false;
+    if (guard_ && guard_->armed) {
+        if (StatusWord() == guard_->staleStatus && ChannelMask() == guard_->staleMask)
+            return false;
+        guard_->armed = false;
+    }
+    return true;
+}
+
+void ConnectChannel::NotePayloadWritten()
+{
+    if (guard_)
+        guard_->payloadWritten = true;
 }
 
 void ConnectChannel::Withdraw()
@@ -102,6 +126,7 @@ void ConnectChannel::PostConfig(const ConfigPayload& config)
     for (size_t i = 0; i < count; ++i)
         StorePayloadByte(block::kConfigName + i, name[i]);
     storeU16(block::kConfigNameCount, static_cast<uint16_t>(count));
+    NotePayloadWritten();
     Apply(*block_, kPublishConfig, std::memory_order_release);
 }
 
@@ -124,6 +149,7 @@ void ConnectChannel::PostWep(uint8_t wepReq, uint8_t defaultKeyId, std::span<con
         for (size_t i = 0; i < count; ++i)
             StorePayloadByte(block::kWepKeys + i, keys[i]);
     }
+    NotePayloadWritten();
     Apply(*block_, kPublishWep, std::memory_order_release);
 }
 

@@ -2,6 +2,7 @@
 // the selections made from stored settings, the channel-list exchange, and what Apply leaves
 // in the settings, the registry and the block.
 #include "pages/nPConfig.h"
+#include "pages/nPEncryption.h"
 
 #include "app/nApp.h"
 #include "link/ConnectBlock.h"
@@ -82,6 +83,7 @@ protected:
         testenv::WriteFile(registryFile_, kRegistryText);
         previousView_ = theApp.connectView;
         theApp.connectView = &block_;
+        theApp.connectGuard = AnswerGuard{};
         static_cast<WlanSettings&>(theApp) = WlanSettings{};
         previousHook_ = platform::SetSuspendHook([this](std::chrono::milliseconds d) {
             suspensions_.push_back(d);
@@ -474,6 +476,31 @@ TEST_F(ConfigPageTest, ApplyBeforeTheListIsReadNeitherTakesItsPayloadForTheMaskN
         Apply(*page);
         EXPECT_EQ(theApp.DSChannel, 6u);
     }
+}
+
+// The same road through the other page: its Apply leaves WepReq 2 and key 1 (02 01, channels
+// 2 and 9 if read as a mask) under the answer the Configuration page was left before reading.
+TEST_F(ConfigPageTest, AnotherPagesApplyBeforeTheListIsReadIsNotTakenForTheMask)
+{
+    const auto page = Open({0, 15, 1, 6});
+    Activate(*page, fw::WA_ACTIVE);
+    AnswerChannelList(0x07FF);
+    Activate(*page, fw::WA_INACTIVE);
+    theApp.WepReq = 2;
+    theApp.DefaultKeyId = 1;
+    nPEncryption encryption;
+    ASSERT_TRUE(encryption.Create());
+    encryption.SendMessage(fw::WM_COMMAND, fw::MakeWParam(1009, fw::BN_CLICKED));
+    ASSERT_EQ(BlockU16(8), 0x0102);
+    block_.cmdWord &= 0x00FFFFFF;  // the service takes the WEP settings, and answers slowly
+
+    Activate(*page, fw::WA_ACTIVE);
+    Tick(*page);
+    EXPECT_EQ(page->channelCount, 0);
+    EXPECT_EQ(page->channelCombo.GetCount(), 14);
+    AnswerChannelList(0x07FF);
+    Tick(*page);
+    EXPECT_EQ(page->channelCount, 11);
 }
 
 TEST_F(ConfigPageTest, EveryChannelAndTheTopBitsIgnored)
