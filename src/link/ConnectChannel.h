@@ -56,7 +56,11 @@ public:
 
     // Polling: each call reads statusWord afresh.
     bool Poll(uint8_t statusCode) const;
-    // STAT_CHANNEL_LIST written after the request that stands (see AnswerGuard).
+
+    // The channel list as a page asks for it: PostChannelList, remembering for the guard what
+    // stands when a payload went over the answers since the last request; and whether
+    // STAT_CHANNEL_LIST has been written after that request (see AnswerGuard).
+    void RequestChannelList();
     bool ChannelListAnswered();
     uint32_t StatusWord() const;
     uint32_t CommandWord() const;

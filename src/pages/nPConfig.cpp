@@ -129,7 +129,7 @@ void nPConfig::OnActivation(uint32_t state, fw::Wnd* other, bool minimised)
 {
     fw::PropertyPage::OnActivate(state, other, minimised);
     if (state == fw::WA_ACTIVE && channelCount == 0) {
-        theApp.Channel().PostChannelList();
+        theApp.Channel().RequestChannelList();
         listRequestReplaced = false;
         pollTimerId = static_cast<uint32_t>(SetTimer(kPollTimer, kPollPeriodMs));
     } else if (state == fw::WA_INACTIVE) {
@@ -145,7 +145,7 @@ void nPConfig::OnPollTimer(uintptr_t timerId)
         // An Apply took the place of the request; its wait is over, so the service has taken
         // the configuration and the list can be asked for again.
         listRequestReplaced = false;
-        channel.PostChannelList();
+        channel.RequestChannelList();
     } else if (channel.ChannelListAnswered()) {
         // A status left from before any page's last command is not the answer: that
         // command's payload lies where the mask is read.
