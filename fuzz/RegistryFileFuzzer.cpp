@@ -28,7 +28,12 @@ bool IsValidUtf8(std::string_view bytes)
 {
     for (size_t i = 0; i < bytes.size();) {
         const auto lead = static_cast<uint8_t>(bytes[i]);
-        const size_t length = lead < 0x80 ? 1 : lead >= 0xF8 ? 0 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        const size_t length = lead < 0x80    ? 1
+                              : lead >= 0xF8 ? 0
+                              : lead >= 0xF0 ? 4
+                              : lead >= 0xE0 ? 3
+                              : lead >= 0xC0 ? 2
+                                             : 0;
         if (length == 0 || i + length > bytes.size())
             return false;
         for (size_t k = 1; k < length; ++k)

@@ -564,7 +564,10 @@ private:
 
     // The older format writes the bytes of a string, an expandable string or a list of strings
     // in the 8-bit code page; the registry holds them as UTF-16, as the editor imports them.
-    static bool IsText(uint32_t type) { return type == kTypeString || type == kTypeExpandString || type == kTypeMultiString; }
+    static bool IsText(uint32_t type)
+    {
+        return type == kTypeString || type == kTypeExpandString || type == kTypeMultiString;
+    }
 
     static std::vector<uint8_t> WidenedFrom8Bit(const std::vector<uint8_t>& bytes)
     {
