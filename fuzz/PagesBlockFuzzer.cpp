@@ -106,6 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const int shownBefore = ShownChannel(pages->config);
     for (fw::PropertyPage* page : {static_cast<fw::PropertyPage*>(&pages->status), static_cast<fw::PropertyPage*>(&pages->config)}) {
+        // The peer's bytes stand for an answer written after this page's request, so nothing
+        // an earlier page wrote may hold them back as a stale status.
+        theApp.connectGuard = AnswerGuard{};
         page->SendMessage(fw::WM_ACTIVATE, fw::WA_ACTIVE);
         // Activation wrote the request; put the peer's bytes back, as if it answered at once.
         std::memcpy(block.get(), peer, block::kSize);

@@ -24,10 +24,33 @@ namespace {
     std::abort();
 }
 
+bool IsValidUtf8(std::string_view bytes)
+{
+    for (size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<uint8_t>(bytes[i]);
+        const size_t length = lead < 0x80    ? 1
+                              : lead >= 0xF8 ? 0
+                              : lead >= 0xF0 ? 4
+                              : lead >= 0xE0 ? 3
+                              : lead >= 0xC0 ? 2
+                                             : 0;
+        if (length == 0 || i + length > bytes.size())
+            return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<uint8_t>(bytes[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
 // The text of a file this reader accepted, as UTF-16 units after any byte-order mark: the
-// places a document gives are counted in these.
+// places a document gives are counted in these. A regedit 4 file in 8-bit text has one unit
+// a byte; which character each stands for does not matter for where the lines are.
 std::u16string Units(std::string_view bytes)
 {
+    if (bytes.starts_with("REGEDIT4") && !IsValidUtf8(bytes))
+        return std::u16string(bytes.begin(), bytes.end());
     std::u16string units;
     if (bytes.starts_with("\xFF\xFE")) {
         for (size_t i = 2; i + 1 < bytes.size(); i += 2)

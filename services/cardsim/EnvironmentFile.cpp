@@ -67,7 +67,7 @@ private:
         const auto bssid = it != object_.end() && it->is_string()
                                ? ParseBssid(it->get<std::string>()) : std::nullopt;
         if (!bssid)
-            return where_ + ".bssid: required, six hexadecimal pairs joined by colons (00:0A:1B:2C:3D:4E)";
+            return where_ + ".bssid: required, six hexadecimal pairs joined by colons (02:43:4E:00:00:01)";
         network.bssid = *bssid;
         return {};
     }

@@ -2,7 +2,7 @@
 // The --environment file: a JSON object with a list of networks. The format is in the README
 // ("The simulated card"); every mistake is reported with where it is and what was expected.
 //
-//   { "networks": [ { "name": "CafeNet", "bssid": "00:0A:1B:2C:3D:4E", "channel": 6,
+//   { "networks": [ { "name": "CafeNet", "bssid": "02:43:4E:00:00:01", "channel": 6,
 //                     "type": "access-point", "wep": 0, "signal": 11, "drift": 2 } ] }
 
 #include "RadioEnvironment.h"

@@ -34,12 +34,12 @@ Network MakeNetwork(std::string name, Bssid bssid, NetworkKind kind, uint8_t cha
 RadioEnvironment RadioEnvironment::Demo()
 {
     RadioEnvironment demo;
-    demo.networks_.push_back(MakeNetwork("CafeNet", {0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E},
+    demo.networks_.push_back(MakeNetwork("CafeNet", {0x02, 0x43, 0x4E, 0x00, 0x00, 0x01},
                                          NetworkKind::AccessPoint, 6, {}, 11));
-    demo.networks_.push_back(MakeNetwork("Harbour", {0x00, 0x40, 0x96, 0x12, 0x34, 0x56},
+    demo.networks_.push_back(MakeNetwork("Harbour", {0x02, 0x48, 0x42, 0x00, 0x00, 0x02},
                                          NetworkKind::AccessPoint, 1,
                                          {kWep64, 1, kHarbourKeys}, 9));
-    demo.networks_.push_back(MakeNetwork("Lighthouse", {0x00, 0x60, 0x1D, 0xAB, 0xCD, 0xEF},
+    demo.networks_.push_back(MakeNetwork("Lighthouse", {0x02, 0x4C, 0x48, 0x00, 0x00, 0x04},
                                          NetworkKind::AccessPoint, 11,
                                          {kWep128, 1, kLighthouseKey}, 7));
     demo.networks_.push_back(MakeNetwork("Workbench", {0x02, 0x57, 0x42, 0x00, 0x00, 0x03},

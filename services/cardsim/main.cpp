@@ -23,15 +23,15 @@ $XDG_RUNTIME_DIR or /tmp/wlan-cardsim-<uid>, named after the block):
   wlan-cardsim ctl card out|in
   wlan-cardsim ctl signal N [NAME|BSSID]     fix a signal strength at N (0..15)
   wlan-cardsim ctl signal auto [NAME|BSSID]  let a fixed signal wander again
-  wlan-cardsim ctl ap add '{"name":"Guest","bssid":"00:11:22:33:44:55","channel":6}'
+  wlan-cardsim ctl ap add '{"name":"Guest","bssid":"02:11:22:33:44:55","channel":6}'
   wlan-cardsim ctl ap remove NAME|BSSID
   wlan-cardsim ctl status
 
 Demo networks (when no --environment is given):
-  CafeNet     00:0A:1B:2C:3D:4E  access point, channel 6, open
-  Harbour     00:40:96:12:34:56  access point, channel 1, 64-bit WEP, default key 1
+  CafeNet     02:43:4E:00:00:01  access point, channel 6, open
+  Harbour     02:48:42:00:00:02  access point, channel 1, 64-bit WEP, default key 1
               passphrase "harbour": 8d2fddc61e 0dcd931d1d b2e8560f4a 181bf72700
-  Lighthouse  00:60:1D:AB:CD:EF  access point, channel 11, 128-bit WEP
+  Lighthouse  02:4C:48:00:00:04  access point, channel 11, 128-bit WEP
               passphrase "lighthouse keeper": 47e172e994b07ec89e7b0f7127
   Workbench   02:57:42:00:00:03  peer-to-peer cell, channel 3, open
 

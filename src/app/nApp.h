@@ -5,6 +5,7 @@
 #include "app/WlanSettings.h"
 #include "framework/WinApp.h"
 #include "link/ConnectBlock.h"
+#include "link/ConnectChannel.h"
 #include "platform/SharedMemory.h"
 
 #include <functional>
@@ -20,6 +21,11 @@ public:
 
     ConnectBlock* connectView = nullptr;
     platform::SharedMemory connectMapping;
+    // Shared by every page's channel: a command one page posts guards another's request.
+    AnswerGuard connectGuard;
+
+    // The block's channel, as every page reaches it.
+    ConnectChannel Channel() { return ConnectChannel(connectView, &connectGuard); }
 
     // The two release steps of the block at the end of the run, in the order they must
     // happen: the view before the handle it was mapped from.

@@ -16,7 +16,7 @@ public:
     // is not limited.
     void LimitText(int chars);
     // Refuses, whole, a change the user types or pastes when the text it would leave does
-    // not `fit`, unless the change only makes the text shorter; text set by the program is
+    // not `fit`, unless the change only deletes characters; text set by the program is
     // never refused.
     void LimitInput(std::function<bool(std::u16string_view)> fits);
 };

@@ -27,28 +27,47 @@ void EditLimit::SetProgramText(const QString& text)
     previous_ = edit_.text();
 }
 
+namespace {
+
+// A change replaces what lies between the part both texts start with and the part both end
+// with; these are the lengths of the three parts in the new text.
+struct Change {
+    qsizetype prefix;
+    qsizetype inserted;
+    qsizetype suffix;
+};
+
+Change ChangeBetween(const QString& before, const QString& after)
+{
+    const qsizetype common = std::min(after.size(), before.size());
+    qsizetype prefix = 0;
+    while (prefix < common && after[prefix] == before[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < common - prefix && after[after.size() - 1 - suffix] == before[before.size() - 1 - suffix])
+        ++suffix;
+    return {prefix, after.size() - prefix - suffix, suffix};
+}
+
+} // namespace
+
 QValidator::State EditLimit::validate(QString& input, int& pos) const
 {
     if (programSetting_)
         return Acceptable;
-    if (fits_ && input.size() >= previous_.size() && input != previous_ &&
+    const Change change = ChangeBetween(previous_, input);
+    // Only a pure deletion goes unmeasured: a replacement by fewer characters can still take
+    // more bytes ("ab" by a euro sign in UTF-8).
+    if (fits_ && change.inserted > 0 &&
         !fits_(std::u16string_view(reinterpret_cast<const char16_t*>(input.utf16()), static_cast<size_t>(input.size()))))
         return Invalid;
     if (input.size() <= limit_ || input.size() <= previous_.size())
         return Acceptable;
-    // The change is what lies between the part both texts start with and the part both end
-    // with; only that part is cut, to the room the rest leaves.
-    const qsizetype common = std::min(input.size(), previous_.size());
-    qsizetype prefix = 0;
-    while (prefix < common && input[prefix] == previous_[prefix])
-        ++prefix;
-    qsizetype suffix = 0;
-    while (suffix < common - prefix && input[input.size() - 1 - suffix] == previous_[previous_.size() - 1 - suffix])
-        ++suffix;
-    const qsizetype inserted = input.size() - prefix - suffix;
-    const qsizetype kept = std::max<qsizetype>(0, limit_ - (input.size() - inserted));
-    input = input.left(prefix) + input.mid(prefix, std::min(kept, inserted)) + input.right(suffix);
-    pos = static_cast<int>(prefix + std::min(kept, inserted));
+    // Only the inserted part is cut, to the room the rest leaves.
+    const qsizetype kept = std::max<qsizetype>(0, limit_ - (input.size() - change.inserted));
+    const qsizetype taken = std::min(kept, change.inserted);
+    input = input.left(change.prefix) + input.mid(change.prefix, taken) + input.right(change.suffix);
+    pos = static_cast<int>(change.prefix + taken);
     return Acceptable;
 }
 

@@ -72,6 +72,7 @@ void ConnectChannel::PostLinkInfo()
     if (!block_)
         return;
     Apply(*block_, kPostLinkInfo, std::memory_order_release);
+    NotePayloadWritten();
     // The link-information fields are cleared after posting, so that stale values are not
     // shown as the answer.
     for (size_t offset = block::kLinkBssid; offset < block::kLinkInfoEnd; ++offset)
@@ -100,6 +101,7 @@ void ConnectChannel::PostConfig(const ConfigPayload& config)
     if (!block_)
         return;
     ClearCodeForPayload(*block_, kClearForConfig);
+    NotePayloadWritten();
     auto storeU16 = [this](size_t offset, uint16_t value) {
         StorePayloadByte(offset, static_cast<uint8_t>(value & 0xFF));
         StorePayloadByte(offset + 1, static_cast<uint8_t>(value >> 8));
@@ -130,6 +132,7 @@ void ConnectChannel::PostWep(uint8_t wepReq, uint8_t defaultKeyId, std::span<con
     if (!block_)
         return;
     ClearCodeForPayload(*block_, kClearForWep);
+    NotePayloadWritten();
     StorePayloadByte(block::kWepReq, wepReq);
     if (wepReq != 0) {
         StorePayloadByte(block::kWepDefaultKeyId, defaultKeyId);
@@ -191,4 +194,31 @@ void ConnectChannel::StorePayloadByte(size_t offset, uint8_t value)
         return;
     std::atomic_ref<uint8_t>(block_->payload[offset - kPayloadOffset])
         .store(value, std::memory_order_relaxed);
+}
+
+void ConnectChannel::RequestChannelList()
+{
+    // Taken here rather than when the payload was written: the poster has since waited for
+    // the service, so a late answer to an older request is among what stood before.
+    if (block_ && guard_ && guard_->payloadWritten)
+        *guard_ = {false, true, StatusWord(), ChannelMask()};
+    PostChannelList();
+}
+
+bool ConnectChannel::ChannelListAnswered()
+{
+    if (!Poll(STAT_CHANNEL_LIST))
+        return false;
+    if (guard_ && guard_->armed) {
+        if (StatusWord() == guard_->staleStatus && ChannelMask() == guard_->staleMask)
+            return false;
+        guard_->armed = false;
+    }
+    return true;
+}
+
+void ConnectChannel::NotePayloadWritten()
+{
+    if (guard_)
+        guard_->payloadWritten = true;
 }

@@ -19,9 +19,22 @@ struct ConfigPayload {
     std::u16string_view networkName;  // converted to the ANSI code page, at most 33 bytes
 };
 
+// The service answers a request by writing its payload and then statusWord, and a status
+// stands until the service writes another. A payload the utility writes afterwards (any
+// page's command) lies where the answer was while that status still stands. The guard, one
+// per block and shared by every page's channel, remembers the standing status and the bytes
+// in the mask's place when the next request goes out, so that only a status written since,
+// or a mask written over those bytes, counts as its answer.
+struct AnswerGuard {
+    bool payloadWritten = false;  // a command's payload went over the answers since the last request
+    bool armed = false;           // the status below is not an answer to the request that stands
+    uint32_t staleStatus = 0;
+    uint16_t staleMask = 0;
+};
+
 class ConnectChannel {
 public:
-    explicit ConnectChannel(ConnectBlock* block) : block_(block) {}
+    explicit ConnectChannel(ConnectBlock* block, AnswerGuard* guard = nullptr) : block_(block), guard_(guard) {}
     ConnectChannel(const ConnectChannel&) = default;
     ConnectChannel& operator=(const ConnectChannel&) = default;
     virtual ~ConnectChannel() = default;
@@ -43,6 +56,12 @@ public:
 
     // Polling: each call reads statusWord afresh.
     bool Poll(uint8_t statusCode) const;
+
+    // The channel list as a page asks for it: PostChannelList, remembering for the guard what
+    // stands when a payload went over the answers since the last request; and whether
+    // STAT_CHANNEL_LIST has been written after that request (see AnswerGuard).
+    void RequestChannelList();
+    bool ChannelListAnswered();
     uint32_t StatusWord() const;
     uint32_t CommandWord() const;
 
@@ -66,5 +85,8 @@ protected:
     virtual void StorePayloadByte(size_t offset, uint8_t value);
 
 private:
+    void NotePayloadWritten();
+
     ConnectBlock* block_;
+    AnswerGuard* guard_;
 };

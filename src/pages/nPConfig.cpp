@@ -129,7 +129,7 @@ void nPConfig::OnActivation(uint32_t state, fw::Wnd* other, bool minimised)
 {
     fw::PropertyPage::OnActivate(state, other, minimised);
     if (state == fw::WA_ACTIVE && channelCount == 0) {
-        ConnectChannel(theApp.connectView).PostChannelList();
+        theApp.Channel().RequestChannelList();
         listRequestReplaced = false;
         pollTimerId = static_cast<uint32_t>(SetTimer(kPollTimer, kPollPeriodMs));
     } else if (state == fw::WA_INACTIVE) {
@@ -140,34 +140,24 @@ void nPConfig::OnActivation(uint32_t state, fw::Wnd* other, bool minimised)
 
 void nPConfig::OnPollTimer(uintptr_t timerId)
 {
-    ConnectChannel channel(theApp.connectView);
+    ConnectChannel channel = theApp.Channel();
     if (listRequestReplaced) {
         // An Apply took the place of the request; its wait is over, so the service has taken
         // the configuration and the list can be asked for again.
         listRequestReplaced = false;
-        channel.PostChannelList();
-    } else if (channel.Poll(STAT_CHANNEL_LIST) && !MaskIsOwnPayload(channel.StatusWord())) {
+        channel.RequestChannelList();
+    } else if (channel.ChannelListAnswered()) {
+        // A status left from before any page's last command is not the answer: that
+        // command's payload lies where the mask is read.
         RebuildChannelList();
     }
     fw::PropertyPage::OnTimer(timerId);
 }
 
-bool nPConfig::MaskIsOwnPayload(uint32_t status) const
-{
-    // After an Apply made before the list was read, offset 8 holds the network type that
-    // Apply wrote, and a status left from an earlier answer may still stand. Only a status
-    // the service has written since, or a mask it has written over that payload, is an
-    // answer.
-    return ownPayloadAtMask &&
-           status == statusAfterApply &&
-           ConnectChannel(theApp.connectView).ChannelMask() == payloadAtMask;
-}
-
 void nPConfig::RebuildChannelList()
 {
     KillTimer(pollTimerId);
-    ownPayloadAtMask = false;
-    const uint16_t mask = ConnectChannel(theApp.connectView).ChannelMask();
+    const uint16_t mask = theApp.Channel().ChannelMask();
     // The user's choice from the template's list stays when the card allows it.
     const int shown = channelCombo.GetCurSel();
     const int chosen = shown >= 0 && shown < static_cast<int>(kMaxChannels)
@@ -204,26 +194,15 @@ void nPConfig::ApplyConfig()
     theApp.PSMode = psModeCombo.GetCurSel() == kPsEnabled ? kPsModeEnabled : kPsModeDisabled;
     ApplyChannel();
     theApp.SaveSettings();
-    ConnectChannel(theApp.connectView)
+    theApp.Channel()
         .PostConfig({static_cast<uint16_t>(theApp.NetworkType), static_cast<uint16_t>(theApp.TxRate),
                      static_cast<uint16_t>(theApp.PSMode), static_cast<uint16_t>(theApp.DSChannel), theApp.SSID});
     // The code is set; the service needs this long to take it, and the page handles nothing
     // meanwhile.
     const fw::WaitCursor busy;
     platform::Suspend(kServiceTakesCommand);
-    if (channelCount == 0)
-        NoteOwnPayloadAtMask();
-}
-
-void nPConfig::NoteOwnPayloadAtMask()
-{
-    // The configuration now lies where the channel mask is answered, and a request that was
-    // waiting has been replaced: the next tick asks again.
-    ConnectChannel channel(theApp.connectView);
-    ownPayloadAtMask = true;
-    payloadAtMask = static_cast<uint16_t>(theApp.NetworkType);
-    statusAfterApply = channel.StatusWord();
-    listRequestReplaced = IsTimerRunning(pollTimerId);
+    // A request that was waiting has been replaced: the next tick asks again.
+    listRequestReplaced = channelCount == 0 && IsTimerRunning(pollTimerId);
 }
 
 uint32_t nPConfig::NetworkTypeFromList() const

@@ -42,11 +42,6 @@ public:
     fw::ComboBox networkTypeCombo;  // 1002
     fw::ComboBox channelCombo;      // 1008
 
-    // An Apply before the channel list was read leaves its own payload where the mask is
-    // answered: what it wrote there and the status word it left, until an answer comes.
-    bool ownPayloadAtMask = false;
-    uint16_t payloadAtMask = 0;
-    uint32_t statusAfterApply = 0;
     // The Apply replaced a request that was waiting; the next tick posts it again.
     bool listRequestReplaced = false;
 
@@ -56,8 +51,6 @@ protected:
     FW_DECLARE_MESSAGE_MAP()
 
 private:
-    bool MaskIsOwnPayload(uint32_t status) const;
-    void NoteOwnPayloadAtMask();
     void SelectNetworkType();
     void SelectTxRate();
     uint32_t NetworkTypeFromList() const;

@@ -368,7 +368,7 @@ void nPEncryption::ApplyWep()
     theApp.DefaultKeys = std::move(stored);
     theApp.DefaultKeyId = static_cast<uint32_t>(defaultKeyCombo.GetCurSel() + 1);
     theApp.SaveSettings();
-    ConnectChannel(theApp.connectView)
+    theApp.Channel()
         .PostWep(static_cast<uint8_t>(theApp.WepReq), static_cast<uint8_t>(theApp.DefaultKeyId), keys);
     // The code is set; the service needs this long to take it, and the page handles nothing
     // meanwhile.

@@ -101,7 +101,7 @@ bool nPLinkInfo::OnInitDialog()
 void nPLinkInfo::OnActivate(uint32_t state, fw::Wnd* other, bool minimised)
 {
     fw::PropertyPage::OnActivate(state, other, minimised);
-    ConnectChannel channel(theApp.connectView);
+    ConnectChannel channel = theApp.Channel();
     if (state == fw::WA_ACTIVE) {
         // The request goes into the block before the payload is cleared; the first tick
         // comes one period later.
@@ -117,7 +117,7 @@ void nPLinkInfo::OnTimer(uintptr_t timerId)
 {
     // Three independent tests, each reading the status afresh: the service may change it
     // between two of them, and then the later branch's texts remain.
-    const ConnectChannel channel(theApp.connectView);
+    const ConnectChannel channel = theApp.Channel();
     if (channel.Poll(STAT_LINK_INFO)) {
         if (channel.IsNotAssociated())
             ShowNoLink(u"Disconnect");
@@ -145,7 +145,7 @@ void nPLinkInfo::ShowNoLink(std::u16string_view linkState)
 void nPLinkInfo::ShowLinkInfo()
 {
     // Each field is read straight from the shared block as its control is written.
-    const ConnectChannel channel(theApp.connectView);
+    const ConnectChannel channel = theApp.Channel();
     const auto bssid = [&channel](size_t i) { return unsigned{channel.ReadU8(block::kLinkBssid + i)}; };
     linkStateEdit.SetWindowText(Format("BSSID = %02X:%02X:%02X:%02X:%02X:%02X", bssid(0), bssid(1), bssid(2),
                                        bssid(3), bssid(4), bssid(5)));

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -13,9 +15,13 @@ namespace platform::regfile {
 namespace {
 
 constexpr std::u16string_view kHeader = u"Windows Registry Editor Version 5.00";
+// The first line of the registry editor's older export format, whose text is 8-bit.
+constexpr std::u16string_view kHeader4 = u"REGEDIT4";
 constexpr uint32_t kTypeString = 1;
+constexpr uint32_t kTypeExpandString = 2;
 constexpr uint32_t kTypeBinary = 3;
 constexpr uint32_t kTypeDword = 4;
+constexpr uint32_t kTypeMultiString = 7;
 // The registry editor breaks long hex lists after a comma once a line passes this width.
 constexpr size_t kHexLineWidth = 77;
 
@@ -41,6 +47,31 @@ std::u16string_view Trim(std::u16string_view s)
     while (!s.empty() && IsBlank(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+// Windows-1252, the code page of the registry editor's 8-bit exports on Western systems. The
+// five bytes it leaves unassigned stand for the C1 controls of the same number, as Windows
+// converts them, so every byte has one character and every file reads back to its own bytes.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char16_t FromCp1252(uint8_t byte)
+{
+    return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
+}
+
+// '?' for a character the code page lacks; the save that needs one is refused when the
+// written file does not read back as the document.
+char ToCp1252(char16_t unit)
+{
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
+        return static_cast<char>(unit);
+    for (size_t i = 0; i < std::size(kCp1252High); ++i)
+        if (kCp1252High[i] == unit)
+            return static_cast<char>(0x80 + i);
+    return '?';
 }
 
 bool StartsWithIgnoreCase(std::u16string_view s, std::u16string_view prefix)
@@ -225,6 +256,16 @@ public:
         return std::nullopt;
     }
 
+    std::optional<ParseError> Cp1252(std::string_view body, std::u16string& out)
+    {
+        out.reserve(body.size());
+        for (char c : body) {
+            if (auto error = Take(FromCp1252(static_cast<uint8_t>(c)), out))
+                return error;
+        }
+        return std::nullopt;
+    }
+
 private:
     static char16_t Unit(std::string_view body, size_t i)
     {
@@ -247,6 +288,14 @@ private:
     size_t line_ = 1;
 };
 
+bool IsUtf8BeyondAscii(std::string_view bytes)
+{
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; }))
+        return false;
+    std::u16string ignored;
+    return !Decoder().Utf8(bytes, ignored).has_value();
+}
+
 std::variant<Document::Source, ParseError> Decode(std::string_view bytes)
 {
     Document::Source source;
@@ -260,6 +309,10 @@ std::variant<Document::Source, ParseError> Decode(std::string_view bytes)
     } else if (bytes.starts_with("\xEF\xBB\xBF")) {
         source.encoding = Document::Encoding::Utf8WithMark;
         error = decoder.Utf8(bytes.substr(3), source.text);
+    } else if (bytes.starts_with("REGEDIT4") && !IsUtf8BeyondAscii(bytes)) {
+        // The older format's 8-bit text; UTF-8 only when a person wrote it so.
+        source.encoding = Document::Encoding::Cp1252;
+        error = decoder.Cp1252(bytes, source.text);
     } else {
         error = decoder.Utf8(bytes, source.text);
     }
@@ -290,13 +343,14 @@ public:
     std::variant<Document, ParseError> Run()
     {
         std::u16string_view line;
-        if (!NextLine(line) || Trim(line) != kHeader)
+        if (!NextLine(line) || !ParseHeader(line))
             return ParseError{1, "not a registry file: the first line must be \"Windows Registry "
-                                 "Editor Version 5.00\""};
+                                 "Editor Version 5.00\" or \"REGEDIT4\""};
         while (NextLine(line)) {
             if (auto error = ParseLine(Trim(line)))
                 return *error;
         }
+        DropDeleted();
         return std::move(document_);
     }
 
@@ -320,6 +374,14 @@ private:
 
     ParseError Error(std::string message) const { return {lineNumber_, std::move(message)}; }
 
+    // The version line, with a comment after it if any.
+    bool ParseHeader(std::u16string_view line)
+    {
+        line = Trim(line.substr(0, line.find(u';')));
+        version4_ = line == kHeader4;
+        return version4_ || line == kHeader;
+    }
+
     std::optional<ParseError> ParseLine(std::u16string_view line)
     {
         if (line.empty() || line.front() == u';')
@@ -336,10 +398,10 @@ private:
         if (line.size() < 2 || line.back() != u']')
             return Error("a key line must end with ']'");
         const std::u16string_view path = line.substr(1, line.size() - 2);
-        if (path.empty())
+        if (path.empty() || path == u"-")
             return Error("empty key name");
         if (path.front() == u'-')
-            return Error("deleting keys is not supported");
+            return DeleteKey(path.substr(1));
         auto [it, added] = keyIndex_.try_emplace(Fold(path), document_.keys_.size());
         if (added) {
             if (auto error = CountEntry())
@@ -348,6 +410,7 @@ private:
             key.sectionBegin = lineBegin_;
             document_.keys_.push_back(std::move(key));
             valueIndex_.emplace_back();
+            valueDeleted_.emplace_back();
         }
         currentKey_ = it->second;
         // A section given again is where the key's new values go: the last one wins.
@@ -355,10 +418,58 @@ private:
         return std::nullopt;
     }
 
+    // [-path]: the key and every key below it are gone from here on; a later section makes
+    // the key anew. The line is kept in the text like any other.
+    std::optional<ParseError> DeleteKey(std::u16string_view path)
+    {
+        if (auto error = CountEntry())
+            return error;
+        const std::u16string folded = Fold(path);
+        const std::u16string below = folded + u'\\';
+        keyDeleted_.resize(document_.keys_.size());
+        if (auto it = keyIndex_.find(folded); it != keyIndex_.end()) {
+            keyDeleted_[it->second] = true;
+            keyIndex_.erase(it);
+        }
+        for (auto it = keyIndex_.lower_bound(below); it != keyIndex_.end() && it->first.starts_with(below);) {
+            keyDeleted_[it->second] = true;
+            it = keyIndex_.erase(it);
+        }
+        currentKey_.reset();
+        afterKeyDeletion_ = true;
+        return std::nullopt;
+    }
+
+    // "name"=-: the value is gone from here on; a later line gives it anew.
+    void DeleteValue(const std::u16string& name)
+    {
+        const size_t key = *currentKey_;
+        auto it = valueIndex_[key].find(Fold(name));
+        if (it == valueIndex_[key].end())
+            return;
+        valueDeleted_[key].resize(document_.keys_[key].values.size());
+        valueDeleted_[key][it->second] = true;
+        valueIndex_[key].erase(it);
+    }
+
+    // The document holds only what the deletions left.
+    void DropDeleted()
+    {
+        std::vector<Key>& keys = document_.keys_;
+        for (size_t k = 0; k < keys.size(); ++k) {
+            const std::vector<bool>& gone = valueDeleted_[k];
+            size_t v = 0;
+            std::erase_if(keys[k].values, [&](const Value&) { return v < gone.size() && gone[v++]; });
+        }
+        size_t k = 0;
+        std::erase_if(keys, [&](const Key&) { return k < keyDeleted_.size() && keyDeleted_[k++]; });
+    }
+
     std::optional<ParseError> ParseValueLine(std::u16string_view line)
     {
         if (!currentKey_)
-            return Error("a value before the first [key] line");
+            return Error(afterKeyDeletion_ ? "a value after a key deletion, before the next [key] line"
+                                           : "a value before the first [key] line");
         size_t i = 0;
         std::u16string name;
         if (line.front() == u'@') {
@@ -370,6 +481,13 @@ private:
             ++i;
         if (i >= line.size() || line[i] != u'=')
             return Error("expected '=' after the value name");
+        if (Trim(line.substr(i + 1)) == u"-") {
+            if (auto error = CountEntry())
+                return error;
+            DeleteValue(name);
+            document_.keys_[*currentKey_].appendAt = pos_;
+            return std::nullopt;
+        }
         Value value;
         value.name = std::move(name);
         value.lineBegin = lineBegin_;
@@ -397,8 +515,6 @@ private:
             return ParseDword(data.substr(6), value);
         if (StartsWithIgnoreCase(data, u"hex"))
             return ParseHex(data.substr(3), value);
-        if (data == u"-")
-            return Error("deleting values is not supported");
         return Error("unknown value type");
     }
 
@@ -439,7 +555,30 @@ private:
         }
         if (rest.empty() || rest.front() != u':')
             return Error("expected ':' after hex");
-        return ParseHexBytes(rest.substr(1), value.data);
+        if (auto error = ParseHexBytes(rest.substr(1), value.data))
+            return error;
+        if (version4_ && IsText(value.type))
+            value.data = WidenedFrom8Bit(value.data);
+        return std::nullopt;
+    }
+
+    // The older format writes the bytes of a string, an expandable string or a list of strings
+    // in the 8-bit code page; the registry holds them as UTF-16, as the editor imports them.
+    static bool IsText(uint32_t type)
+    {
+        return type == kTypeString || type == kTypeExpandString || type == kTypeMultiString;
+    }
+
+    static std::vector<uint8_t> WidenedFrom8Bit(const std::vector<uint8_t>& bytes)
+    {
+        std::vector<uint8_t> wide;
+        wide.reserve(bytes.size() * 2);
+        for (uint8_t byte : bytes) {
+            const char16_t unit = FromCp1252(byte);
+            wide.push_back(static_cast<uint8_t>(unit & 0xFF));
+            wide.push_back(static_cast<uint8_t>(unit >> 8));
+        }
+        return wide;
     }
 
     // Bytes as two hex digits each, separated by commas; a backslash at the end of a line
@@ -537,9 +676,15 @@ private:
     size_t lineEnd_ = 0;    // of its text, before its line break
     size_t lineNumber_ = 0;
     Document document_;
-    std::unordered_map<std::u16string, size_t> keyIndex_;  // folded path to index in keys_
+    // Folded path to index in keys_, ordered so that a deleted key's subkeys follow it.
+    std::map<std::u16string, size_t> keyIndex_;
     std::vector<std::unordered_map<std::u16string, size_t>> valueIndex_;  // per key, by folded name
+    // What deletions took, by index in keys_ and in each key's values; dropped at the end.
+    std::vector<bool> keyDeleted_;
+    std::vector<std::vector<bool>> valueDeleted_;
     std::optional<size_t> currentKey_;
+    bool afterKeyDeletion_ = false;
+    bool version4_ = false;
     size_t entries_ = 0;
 };
 
@@ -673,6 +818,11 @@ std::string Encoded(std::u16string_view text, Document::Encoding encoding)
         return ToUtf8(text);
     case Document::Encoding::Utf8WithMark:
         return "\xEF\xBB\xBF" + ToUtf8(text);
+    case Document::Encoding::Cp1252: {
+        std::string out(text.size(), '\0');
+        std::transform(text.begin(), text.end(), out.begin(), ToCp1252);
+        return out;
+    }
     case Document::Encoding::Utf16LeWithMark:
         break;
     }

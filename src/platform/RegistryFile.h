@@ -10,12 +10,17 @@
 //   "Odd"=hex(1):41,00,00,d8,00,00
 //
 // A document is read from UTF-8 (with or without a byte-order mark) or from UTF-16LE with a
-// byte-order mark. It is written back as the person wrote it: the same encoding, byte-order
+// byte-order mark. The older format, first line "REGEDIT4", is 8-bit text (Windows-1252,
+// unless the whole file is UTF-8), and so are the bytes of its hex(1), hex(2) and hex(7)
+// values, which the document holds as UTF-16 like the registry. Deletions, "name"=- and
+// [-path] (the key with its subkeys), act in file order: the document holds what they left.
+// It is written back as the person wrote it: the same encoding, byte-order
 // mark and line ends, and every line byte for byte, except the lines of the values that were
 // changed, which are written anew in place, and the values and keys that were added: a new
-// value goes at the end of its key's last section, a new key before its first subkey's
-// section or at the end. Comments, blank lines, the case of "dword:", the wrapping of hex
-// lists and duplicated sections all stay as they were.
+// value goes at the end of its key's last section (after any deletion there), a new key
+// before its first subkey's section or at the end, so what was added outlives every deletion.
+// Comments, deletions, blank lines, the case of "dword:", the wrapping of hex lists and
+// duplicated sections all stay as they were.
 //
 // Every value keeps its exact bytes: a string that plain quoted text cannot carry exactly (a
 // lone surrogate, a NUL inside, a missing or extra terminator, a control character) is written
@@ -97,7 +102,7 @@ public:
     // The same keys and values in the same order, wherever they stand in a text.
     bool operator==(const Document& other) const { return keys_ == other.keys_; }
 
-    enum class Encoding { Utf8, Utf8WithMark, Utf16LeWithMark };
+    enum class Encoding { Utf8, Utf8WithMark, Utf16LeWithMark, Cp1252 };
     struct Source {
         std::u16string text;  // the whole file, decoded
         Encoding encoding = Encoding::Utf8;

@@ -335,12 +335,18 @@ int32_t RegistryStore::Update(const std::filesystem::path& file, FolderCreation 
         return status;
 
     // Never write a file that this store would then refuse to read (too large, too many
-    // entries). That what is written reads back as the same document is the writer's own
-    // promise, held by the registry fuzz target on every input it tries.
+    // entries), nor one that reads back as anything but what was saved: a regedit 4 file's
+    // 8-bit text cannot carry every character. That everything else reads back as saved is
+    // the writer's own promise, held by the registry fuzz target on every input it tries.
     const std::string bytes = current.document.Serialize();
     const auto reread = regfile::Document::Parse(bytes);
     if (const auto* error = std::get_if<regfile::ParseError>(&reread)) {
         Say(file.string() + ": nothing written, the result would be unreadable: " + error->message);
+        return ERROR_INVALID_DATA;
+    }
+    if (!(std::get<regfile::Document>(reread) == current.document)) {
+        Say(file.string() + ": nothing written, its text cannot carry the values as they are "
+                            "(a regedit 4 file holds 8-bit text)");
         return ERROR_INVALID_DATA;
     }
     return Replace(file, bytes);

@@ -1,6 +1,6 @@
 // The utility as a process, with a hook that closes its sheet once it is shown, by the
 // control named on the command line (ok, cancel or window), or leaves it open ("wait") for a
-// signal to end it. It writes what it sees, a line
+// signal to end it ("wait-box": with a failed save's box open over it). It writes what it sees, a line
 // per event, to stdout for the start-up test: every window shown, the sheet's tabs, the close,
 // each release step of the block with the state around it, and the end.
 #include "app/nApp.h"
@@ -8,11 +8,14 @@
 #include "framework/WinApp.h"
 #include "ui/SheetDriver.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QTabBar>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -66,13 +69,28 @@ void SayReleaseSteps()
     };
 }
 
-int RunUntilSignalled(char* program)
+enum class FailedSave { None, BoxOpen };
+
+int RunUntilSignalled(char* program, FailedSave failedSave)
 {
+    static FailedSave before;
+    before = failedSave;
     fw::PropertySheet::SetShownHook([](fw::PropertySheet& sheet) {
         sheetWindow = sheet.GetSafeWidget();
         if (theApp.m_pMainWnd)
             mainWindow = theApp.m_pMainWnd->GetSafeWidget();
-        Say("waiting");
+        if (before == FailedSave::None) {
+            Say("waiting");
+            return;
+        }
+        // As an Apply over a registry file the store refuses: the failed save's box shows
+        // over the sheet once control is back in the loop, and the signal comes while it is open.
+        theApp.SaveSettings();
+        QTimer::singleShot(0, [] {
+            const bool open = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
+            Say(open ? "box open" : "no box");
+            Say("waiting");
+        });
     });
     SayReleaseSteps();
     char* args[] = {program, nullptr};
@@ -87,7 +105,9 @@ int main(int argc, char** argv)
 {
     using sheetdriver::CloseBy;
     if (argc > 1 && std::strcmp(argv[1], "wait") == 0)
-        return RunUntilSignalled(argv[0]);
+        return RunUntilSignalled(argv[0], FailedSave::None);
+    if (argc > 1 && std::strcmp(argv[1], "wait-box") == 0)
+        return RunUntilSignalled(argv[0], FailedSave::BoxOpen);
     CloseBy how = CloseBy::Ok;
     if (argc > 1 && std::strcmp(argv[1], "cancel") == 0)
         how = CloseBy::Cancel;

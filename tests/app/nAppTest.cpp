@@ -342,6 +342,23 @@ TEST_P(UtilitySignalTest, ClosesTheSheetReleasesTheBlockAndSavesNothing)
     EXPECT_EQ(testenv::ReadFile(registryFile_), before);
 }
 
+// The same with a failed save's box open over the sheet: the box, then the sheet behind it.
+TEST_P(UtilitySignalTest, ClosesAFailedSavesBoxAndTheSheetBehindIt)
+{
+    const std::string refused = "not a registry file\n";
+    testenv::WriteFile(registryFile_, refused);
+
+    const ProbeRun run = RunProbe("wait-box", GetParam());
+
+    ASSERT_TRUE(WIFEXITED(run.status)) << "ended by signal " << (WIFSIGNALED(run.status) ? WTERMSIG(run.status) : 0);
+    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_EQ(run.lines, (std::vector<std::string>{"show Setup", "show Setup", "box open", "waiting",
+                                                   "view unmapped: sheet gone, main dialog gone, mapping open",
+                                                   "mapping closed: sheet gone, main dialog gone, mapping closed",
+                                                   "ended"}));
+    EXPECT_EQ(testenv::ReadFile(registryFile_), refused);
+}
+
 INSTANTIATE_TEST_SUITE_P(EachClosingSignal, UtilitySignalTest, ::testing::Values(SIGTERM, SIGHUP, SIGINT),
                          [](const auto& info) { return std::string(info.param == SIGTERM  ? "SIGTERM"
                                                                    : info.param == SIGHUP ? "SIGHUP"

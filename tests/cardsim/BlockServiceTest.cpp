@@ -22,7 +22,7 @@ class BlockServiceTest : public testing::Test {
 protected:
     BlockServiceTest()
     {
-        environment.Add(MakeAp("Home", {0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E}, 6, 12, {}));
+        environment.Add(MakeAp("Home", {0x02, 0x43, 0x4E, 0x00, 0x00, 0x01}, 6, 12, {}));
         WepSettings wep{kWep64, 2, {}};
         for (size_t i = 0; i < 20; ++i)
             wep.keys[i] = static_cast<uint8_t>(0x30 + i);
@@ -82,7 +82,7 @@ TEST_F(BlockServiceTest, LinkInfoIsWrittenByteExactAndRefreshedEveryQuarterSecon
     channel.PostLinkInfo();
     RunUntil(now);
     ASSERT_EQ(Status(), STAT_LINK_INFO);
-    const uint8_t expected[] = {0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 8, 0, 10, 12, 6};
+    const uint8_t expected[] = {0x02, 0x43, 0x4E, 0x00, 0x00, 0x01, 8, 0, 10, 12, 6};
     EXPECT_EQ(std::memcmp(Bytes() + 8, expected, sizeof expected), 0);
     EXPECT_EQ(block.cmdWord, 0x1100001Fu) << "a request is never cleared";
 
@@ -272,7 +272,7 @@ TEST_F(BlockServiceTest, RandomBlocksNeverStopTheService)
     channel.PostLinkInfo();
     RunUntil(now + Millis{300});
     EXPECT_EQ(Status(), STAT_LINK_INFO);
-    EXPECT_EQ(Bytes()[13], 0x4E) << "still serving: joined Home";
+    EXPECT_EQ(Bytes()[13], 0x01) << "still serving: joined Home";
 }
 
 // The utility's posts wake the service; a peer that only writes the block is found by the

@@ -34,8 +34,8 @@ using namespace std::chrono_literals;
 using testing::HasSubstr;
 using testing::Not;
 
-constexpr std::array<uint8_t, 6> kCafeNet = {0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E};
-constexpr std::array<uint8_t, 6> kHarbour = {0x00, 0x40, 0x96, 0x12, 0x34, 0x56};
+constexpr std::array<uint8_t, 6> kCafeNet = {0x02, 0x43, 0x4E, 0x00, 0x00, 0x01};
+constexpr std::array<uint8_t, 6> kHarbour = {0x02, 0x48, 0x42, 0x00, 0x00, 0x02};
 // "harbour" through the 64-bit generator, as the README documents it.
 constexpr std::array<uint8_t, 20> kHarbourKeys = {0x8d, 0x2f, 0xdd, 0xc6, 0x1e, 0x0d, 0xcd,
                                                   0x93, 0x1d, 0x1d, 0xb2, 0xe8, 0x56, 0x0f,
@@ -294,10 +294,10 @@ TEST_F(CardsimProcessTest, TheControlSocketIsPrivateAndRefusesWhatItDoesNotKnow)
 
     // ap add and signal through the socket reach the running simulator; a held signal can
     // be let go again, and its network then wanders as before.
-    EXPECT_EQ(Run({"ctl", "ap", "add", R"({"name":"Guest","bssid":"00:11:22:33:44:55","channel":6,"signal":15,"drift":2})"}).exitCode, 0);
+    EXPECT_EQ(Run({"ctl", "ap", "add", R"({"name":"Guest","bssid":"02:11:22:33:44:55","channel":6,"signal":15,"drift":2})"}).exitCode, 0);
     EXPECT_EQ(Run({"ctl", "signal", "3", "Guest"}).exitCode, 0);
     EXPECT_THAT(Run({"ctl", "status"}).out,
-                HasSubstr("\"Guest\" 00:11:22:33:44:55 access-point channel 6 wep off signal 3 quality 2 (fixed)\n"));
+                HasSubstr("\"Guest\" 02:11:22:33:44:55 access-point channel 6 wep off signal 3 quality 2 (fixed)\n"));
     EXPECT_EQ(Run({"ctl", "signal", "auto", "Guest"}).exitCode, 0);
     EXPECT_THAT(Run({"ctl", "status"}).out, Not(HasSubstr("(fixed)")));
     EXPECT_EQ(Run({"ctl", "ap", "remove", "Guest"}).exitCode, 0);
@@ -348,6 +348,107 @@ TEST_F(CardsimProcessTest, WithoutARuntimeFolderTheSocketGoesIntoAPrivateTempora
     std::string error;
     EXPECT_FALSE(service::RuntimeFolder(error, base));
     EXPECT_THAT(error, HasSubstr("is not a private folder of this user"));
+}
+
+TEST_F(CardsimProcessTest, ABadEnvironmentFileIsReportedWithItsPlace)
+{
+    testenv::WriteFile(folder_ / "env.json", "{\"networks\": [{\"name\": \"A\", \"bssid\": \"00:00:00:00:00:01\", \"channel\": 15}]}");
+    const RunResult bad = Run({"--environment", (folder_ / "env.json").string()});
+    EXPECT_EQ(bad.exitCode, 3);
+    EXPECT_THAT(bad.err, HasSubstr("env.json: networks[0].channel: a whole number 1..14 (is 15)"));
+    const RunResult missing = Run({"--environment", (folder_ / "missing.json").string()});
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_THAT(missing.err, HasSubstr("missing.json: No such file or directory"));
+    // A folder once ended the simulator on an uncaught exception (SIGABRT).
+    const RunResult folder = Run({"--environment", folder_.path().string()});
+    EXPECT_EQ(folder.exitCode, 3);
+    EXPECT_THAT(folder.err, HasSubstr(": Is a directory"));
+}
+
+TEST_F(CardsimProcessTest, AnEnvironmentFileReplacesTheDemoAndDumpShowsTheBlock)
+{
+    testenv::WriteFile(folder_ / "env.json", R"({"networks": [
+        {"name": "Attic", "bssid": "02:A7:71:C0:00:01", "channel": 13, "signal": 9, "drift": 0}]})");
+    Start({"--environment", (folder_ / "env.json").string(), "--domain", "etsi"});
+    ASSERT_TRUE(LinkTo({0x02, 0xA7, 0x71, 0xC0, 0x00, 0x01})) << Log();
+    const RunResult dump = Run({"dump"});
+    EXPECT_EQ(dump.exitCode, 0);
+    EXPECT_THAT(dump.out, HasSubstr("command 0x11 CMD_LINK_INFO, item mask 0x00001F"));
+    EXPECT_THAT(dump.out, HasSubstr("status 0x11 STAT_LINK_INFO"));
+    EXPECT_THAT(dump.out, HasSubstr("BSSID 02:A7:71:C0:00:01, rate code 8, quality 8, strength 9, channel 13"));
+}
+
+TEST_F(CardsimProcessTest, SilentClientsHoldUpNeitherTheBlockNorOtherClients)
+{
+    Start();
+    // Clients that connect and say nothing: each once cost the block 200 ms, one after another.
+    std::vector<int> silent;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, SocketPath().c_str(), sizeof address.sun_path - 1);
+    for (int i = 0; i < 200; ++i) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << i;
+        silent.push_back(fd);
+    }
+    // One more client asks; it is answered while the silent ones still wait for their own time
+    // limits, so the last of them is still connected. A simulator that served one client at a
+    // time had to drop every silent one first.
+    const int asking = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(asking, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string request = "[\"status\"]\n";
+    ASSERT_EQ(send(asking, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    char answer[16] = {};
+    ASSERT_GT(recv(asking, answer, sizeof answer - 1, 0), 0);
+    char byte = 0;
+    const ssize_t last = recv(silent.back(), &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+    EXPECT_TRUE(last < 0 && errno == EAGAIN) << "the last silent client was dropped before the answer";
+    EXPECT_EQ(std::string(answer).substr(0, 3), "ok\n");
+    close(asking);
+    const RunResult status = Run({"ctl", "status"});
+    EXPECT_EQ(status.exitCode, 0) << status.err;
+    EXPECT_TRUE(LinkTo(kCafeNet)) << Log();
+    for (const int fd : silent)
+        close(fd);
+    EXPECT_EQ(Stop(), 0);
+}
+
+TEST_F(CardsimProcessTest, TheEnvironmentHoldsAtMost256NetworksAndWarnsOfForbiddenChannels)
+{
+    std::string networks;
+    for (int i = 0; i < 256; ++i) {
+        char entry[96];
+        std::snprintf(entry, sizeof entry, R"(%s{"name":"N%d","bssid":"00:00:00:00:%02X:%02X","channel":%d})",
+                      i == 0 ? "" : ",", i, i >> 8, i & 0xFF, i == 0 ? 13 : 6);
+        networks += entry;
+    }
+    testenv::WriteFile(folder_ / "env.json", "{\"networks\": [" + networks + "]}");
+    Start({"--environment", (folder_ / "env.json").string()});
+    // The socket listens before the start-up lines are written.
+    EXPECT_TRUE(WaitUntil([&] { return Log().find("warning: \"N0\" is on channel 13, which the fcc domain "
+                                                  "does not allow") != std::string::npos; })) << Log();
+    const RunResult full = Run({"ctl", "ap", "add", R"({"name":"More","bssid":"02:11:22:33:44:55","channel":6})"});
+    EXPECT_EQ(full.exitCode, 6);
+    EXPECT_THAT(full.err, HasSubstr("256 networks already"));
+    EXPECT_EQ(Run({"ctl", "ap", "remove", "N1"}).exitCode, 0);
+    EXPECT_EQ(Run({"ctl", "ap", "add", R"({"name":"More","bssid":"02:11:22:33:44:55","channel":6})"}).exitCode, 0);
+}
+
+TEST_F(CardsimProcessTest, NamesPrintAsTextWhereTheLocaleShowsThem)
+{
+    testenv::ScopedEnv locale("LC_ALL", "C.UTF-8");
+    Start();
+    EXPECT_EQ(Run({"ctl", "ap", "add", R"({"name":"Caf\u00e9 \"1\"","bssid":"02:11:22:33:44:55","channel":6})"}).exitCode, 0);
+    const std::string out = Run({"ctl", "status"}).out;
+    EXPECT_THAT(out, HasSubstr("\"Caf\xc3\xa9 \\x221\\x22\" 02:11:22:33:44:55")) << out;
+}
+
+TEST_F(CardsimProcessTest, DumpSaysWhenNobodyServesTheBlock)
+{
+    const RunResult nobody = Run({"dump"});
+    EXPECT_EQ(nobody.exitCode, 5);
+    EXPECT_THAT(nobody.err, HasSubstr("nobody serves the block " + block_));
+    EXPECT_EQ(nobody.out, "");
 }
 
 TEST_F(CardsimProcessTest, ARuntimeFolderOthersMayEnterIsPassedOver)

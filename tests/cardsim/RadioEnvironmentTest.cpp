@@ -1,5 +1,5 @@
 // The random walk repeats exactly for a seed, stays within its bounds, and the demo networks
-// carry the documented keys.
+// carry the documented keys and addresses that no maker owns.
 
 #include "RadioEnvironment.h"
 #include "Random.h"
@@ -105,8 +105,12 @@ TEST(DemoEnvironment, KeysComeFromTheDocumentedPassphrases)
 TEST(DemoEnvironment, BssidsAreUniqueAndRemovalWorksByNameOrBssid)
 {
     RadioEnvironment demo = RadioEnvironment::Demo();
+    // No simulated network may look like a maker's hardware: every address is a locally
+    // administered unicast one.
+    for (const Network& network : demo.Networks())
+        EXPECT_EQ(network.bssid[0] & 0x03, 0x02) << network.name;
     EXPECT_FALSE(demo.Add(demo.Networks()[0]).empty());
-    EXPECT_EQ(demo.Remove("00:40:96:12:34:56"), 1u);
+    EXPECT_EQ(demo.Remove("02:48:42:00:00:02"), 1u);
     EXPECT_EQ(demo.Remove("CafeNet"), 1u);
     EXPECT_EQ(demo.Remove("CafeNet"), 0u);
     EXPECT_EQ(demo.Networks().size(), 2u);

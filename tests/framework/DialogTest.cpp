@@ -24,6 +24,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <string>
+#include <vector>
 
 namespace fwtest {
 namespace {
@@ -237,6 +239,31 @@ TEST(DialogAccessibility, NamesControlsByTheLabelBeforeThemAndBarsByPercentage)
         bar.SetPos(pos);
         EXPECT_EQ(value->currentValue().toInt(), percent) << "position " << pos;
     }
+}
+
+// The key grid's layout in small: row headings first, then the cells row by row. Each cell
+// speaks its row's heading, the template's cell word and its column.
+TEST(DialogAccessibility, NamesGridCellsByTheirRowHeadingAndColumn)
+{
+    static constexpr fw::ControlTemplate controls[] = {
+        {3010, fw::ControlKind::Label, u"Key &1", 2, 10, 19, 8},
+        {3011, fw::ControlKind::Label, u"Key &2:", 2, 25, 19, 8},
+        {3020, fw::ControlKind::Edit, u"", 31, 10, 15, 12},
+        {3021, fw::ControlKind::Edit, u"", 51, 10, 15, 12},
+        {3022, fw::ControlKind::Edit, u"", 71, 10, 15, 12},
+        {3023, fw::ControlKind::Edit, u"", 31, 25, 15, 12},
+        {3024, fw::ControlKind::Edit, u"", 51, 25, 15, 12},
+        {3025, fw::ControlKind::Edit, u"", 71, 25, 15, 12},
+    };
+    static constexpr fw::DialogTemplate grid{506, u"Grid", 139, 60, u"System", 10, controls, {}, u"byte"};
+    fw::Dialog dialog(grid);
+    ASSERT_TRUE(dialog.Create());
+    std::vector<std::string> spoken;
+    for (int id = 3020; id <= 3025; ++id)
+        spoken.push_back(QAccessible::queryAccessibleInterface(dialog.impl().FindControl(id))
+                             ->text(QAccessible::Name).toStdString());
+    EXPECT_EQ(spoken, (std::vector<std::string>{"Key 1 byte 1", "Key 1 byte 2", "Key 1 byte 3", "Key 2 byte 1",
+                                                "Key 2 byte 2", "Key 2 byte 3"}));
 }
 
 // ---- message tables

@@ -25,8 +25,8 @@ using namespace std::chrono_literals;
 // Generous for the sanitizer build; the simulator joins 300 to 800 ms after a change.
 constexpr auto kDeadline = 20s;
 
-constexpr std::array<uint8_t, 6> kHarbour{0x00, 0x40, 0x96, 0x12, 0x34, 0x56};
-constexpr std::array<uint8_t, 6> kLighthouse{0x00, 0x60, 0x1D, 0xAB, 0xCD, 0xEF};
+constexpr std::array<uint8_t, 6> kHarbour{0x02, 0x48, 0x42, 0x00, 0x00, 0x02};
+constexpr std::array<uint8_t, 6> kLighthouse{0x02, 0x4C, 0x48, 0x00, 0x00, 0x04};
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kDeadline)
 {

@@ -117,7 +117,7 @@ TEST_F(PagesWithCardsimTest, StatusPageShowsTheLinkAndFollowsTheCard)
     Activate(page, fw::WA_ACTIVE);
     EXPECT_EQ(ConnectChannel(simulator->Block()).CommandWord() >> 24, CMD_LINK_INFO);
 
-    ASSERT_TRUE(PumpUntil([&] { return Shows(page, u"BSSID = 00:0A:1B:2C:3D:4E", u"06"); }))
+    ASSERT_TRUE(PumpUntil([&] { return Shows(page, u"BSSID = 02:43:4E:00:00:01", u"06"); }))
         << Narrow(page.linkStateEdit.GetWindowText()) << "\n" << simulator->Log();
     EXPECT_EQ(page.txRateEdit.GetWindowText(), u"11");
     // The percentages and the bars come from the same 0..15 scale.
@@ -141,7 +141,7 @@ TEST_F(PagesWithCardsimTest, StatusPageShowsTheLinkAndFollowsTheCard)
 
     ASSERT_EQ(simulator->Control({"card", "in"}), 0) << simulator->Log();
     ASSERT_TRUE(PumpUntil([&] { return Shows(page, u"WLAN Card In", u"*"); })) << simulator->Log();
-    ASSERT_TRUE(PumpUntil([&] { return Shows(page, u"BSSID = 00:0A:1B:2C:3D:4E", u"06"); })) << simulator->Log();
+    ASSERT_TRUE(PumpUntil([&] { return Shows(page, u"BSSID = 02:43:4E:00:00:01", u"06"); })) << simulator->Log();
 
     // Leaving the page withdraws the request and the display stays as it was.
     Activate(page, fw::WA_INACTIVE);
@@ -212,7 +212,7 @@ TEST_F(PagesWithCardsimTest, ApplyMakesTheSimulatorJoinAndTheStatusPageShowsIt)
 
     // An access point by its name: its own channel.
     applyOnConfigPage(1, u"CafeNet", u"");
-    ASSERT_TRUE(PumpUntil([&] { return Shows(status, u"BSSID = 00:0A:1B:2C:3D:4E", u"06"); }))
+    ASSERT_TRUE(PumpUntil([&] { return Shows(status, u"BSSID = 02:43:4E:00:00:01", u"06"); }))
         << Narrow(status.linkStateEdit.GetWindowText()) << "\n" << simulator->Log();
 
     // A peer-to-peer cell by its name and channel.

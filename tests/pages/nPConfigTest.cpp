@@ -2,6 +2,7 @@
 // the selections made from stored settings, the channel-list exchange, and what Apply leaves
 // in the settings, the registry and the block.
 #include "pages/nPConfig.h"
+#include "pages/nPEncryption.h"
 
 #include "app/nApp.h"
 #include "link/ConnectBlock.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QWidget>
 
 #include <chrono>
@@ -81,6 +83,7 @@ protected:
         testenv::WriteFile(registryFile_, kRegistryText);
         previousView_ = theApp.connectView;
         theApp.connectView = &block_;
+        theApp.connectGuard = AnswerGuard{};
         static_cast<WlanSettings&>(theApp) = WlanSettings{};
         previousHook_ = platform::SetSuspendHook([this](std::chrono::milliseconds d) {
             suspensions_.push_back(d);
@@ -475,6 +478,31 @@ TEST_F(ConfigPageTest, ApplyBeforeTheListIsReadNeitherTakesItsPayloadForTheMaskN
     }
 }
 
+// The same road through the other page: its Apply leaves WepReq 2 and key 1 (02 01, channels
+// 2 and 9 if read as a mask) under the answer the Configuration page was left before reading.
+TEST_F(ConfigPageTest, AnotherPagesApplyBeforeTheListIsReadIsNotTakenForTheMask)
+{
+    const auto page = Open({0, 15, 1, 6});
+    Activate(*page, fw::WA_ACTIVE);
+    AnswerChannelList(0x07FF);
+    Activate(*page, fw::WA_INACTIVE);
+    theApp.WepReq = 2;
+    theApp.DefaultKeyId = 1;
+    nPEncryption encryption;
+    ASSERT_TRUE(encryption.Create());
+    encryption.SendMessage(fw::WM_COMMAND, fw::MakeWParam(1009, fw::BN_CLICKED));
+    ASSERT_EQ(BlockU16(8), 0x0102);
+    block_.cmdWord &= 0x00FFFFFF;  // the service takes the WEP settings, and answers slowly
+
+    Activate(*page, fw::WA_ACTIVE);
+    Tick(*page);
+    EXPECT_EQ(page->channelCount, 0);
+    EXPECT_EQ(page->channelCombo.GetCount(), 14);
+    AnswerChannelList(0x07FF);
+    Tick(*page);
+    EXPECT_EQ(page->channelCount, 11);
+}
+
 TEST_F(ConfigPageTest, EveryChannelAndTheTopBitsIgnored)
 {
     const auto page = Open({1, 15, 1, 14});
@@ -630,6 +658,21 @@ TEST_F(ConfigPageTest, TheUserCannotTypeOrPasteANameTheBlockCannotCarry)
     EXPECT_EQ(page->ssidEdit.GetWindowText(), u"");
     Paste(page->ssidEdit, std::u16string(16, u'\u00e9'));
     EXPECT_EQ(page->ssidEdit.GetWindowText(), std::u16string(16, u'\u00e9'));
+
+    // A selection of a full name replaced by fewer or as many UTF-16 units that take more
+    // bytes: "ab" by a euro sign, three letters by an emoji, one letter by "é".
+    const std::u16string full = u"ab" + std::u16string(31, u'x');
+    const std::u16string emoji = u"\U0001F600";
+    for (const auto& [length, replacement] : {std::pair{2, std::u16string(u"\u20ac")}, std::pair{3, emoji},
+                                              std::pair{1, std::u16string(u"\u00e9")}}) {
+        page->ssidEdit.SetWindowText(full);
+        static_cast<QLineEdit*>(page->ssidEdit.GetSafeWidget())->setSelection(0, length);
+        Paste(page->ssidEdit, replacement);
+        EXPECT_EQ(page->ssidEdit.GetWindowText(), full) << "replacing " << length << " letters";
+    }
+    static_cast<QLineEdit*>(page->ssidEdit.GetSafeWidget())->setSelection(5, 1);
+    Type(page->ssidEdit, u"\u00e9");
+    EXPECT_EQ(page->ssidEdit.GetWindowText(), full);
 }
 
 TEST_F(ConfigPageTest, AStoredNameTooLongForTheBlockIsShownWholeAndCanOnlyShrink)

@@ -122,9 +122,9 @@ TEST_F(LinkInfoPageTest, InitialisationSetsBothBarsToZeroOnTheScale)
 
 TEST_F(LinkInfoPageTest, DisplayStates)
 {
-    const LinkInfo linked{{0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E}, 8, 7, 15, 6};
+    const LinkInfo linked{{0x02, 0x43, 0x4E, 0x00, 0x00, 0x01}, 8, 7, 15, 6};
     EXPECT_EQ(TickWith(0x11000000, linked),
-              (Display{u"BSSID = 00:0A:1B:2C:3D:4E", u"11", u"- 46%", 7, u"- 100%", 15, u"06"}));
+              (Display{u"BSSID = 02:43:4E:00:00:01", u"11", u"- 46%", 7, u"- 100%", 15, u"06"}));
 
     // Not associated: the other fields are not looked at.
     const LinkInfo unassociated{{0x44, 0x44, 0x44, 0x44, 0x44, 0x44}, 4, 9, 9, 9};
@@ -139,7 +139,7 @@ TEST_F(LinkInfoPageTest, DisplayStates)
     EXPECT_EQ(TickWith(0x0F000000, linked), (Display{u"WLAN Card Out", u"*", u"*", 0, u"*", 0, u"*"}));
 
     // Only the top byte of the status counts.
-    EXPECT_EQ(TickWith(0x11FFFFFF, linked).linkState, u"BSSID = 00:0A:1B:2C:3D:4E");
+    EXPECT_EQ(TickWith(0x11FFFFFF, linked).linkState, u"BSSID = 02:43:4E:00:00:01");
     EXPECT_EQ(TickWith(0x01ABCDEF, linked).linkState, u"WLAN Card In");
 }
 
@@ -176,7 +176,7 @@ TEST_F(LinkInfoPageTest, ChannelHasAtLeastTwoDigits)
 
 TEST_F(LinkInfoPageTest, ActivationOverAStaleAnswerShowsTheClearedPayload)
 {
-    TickWith(0x11000000, {{0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E}, 8, 7, 15, 6});
+    TickWith(0x11000000, {{0x02, 0x43, 0x4E, 0x00, 0x00, 0x01}, 8, 7, 15, 6});
     std::memset(block_.payload, 0xEE, sizeof block_.payload);
 
     Activate(fw::WA_ACTIVE);
@@ -193,7 +193,7 @@ TEST_F(LinkInfoPageTest, ActivationOverAStaleAnswerShowsTheClearedPayload)
 
 TEST_F(LinkInfoPageTest, OtherStatusCodesLeaveTheDisplayAlone)
 {
-    const LinkInfo linked{{0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E}, 8, 7, 15, 6};
+    const LinkInfo linked{{0x02, 0x43, 0x4E, 0x00, 0x00, 0x01}, 8, 7, 15, 6};
     const Display before = TickWith(0x11000000, linked);
     const LinkInfo other{{9, 9, 9, 9, 9, 9}, 1, 1, 1, 1};
     for (uint32_t status : {0x12000000u, 0x00000000u, 0x10FFFFFFu, 0x02000000u, 0xFF000000u, 0x0E000000u})

@@ -54,6 +54,22 @@ std::optional<ParseError> ErrorOf(std::string_view bytes)
     return std::nullopt;
 }
 
+// UTF-8 text as UTF-16LE with its byte-order mark, as the registry editor writes it.
+std::string Utf16LeOf(std::string_view utf8)
+{
+    std::string out = "\xFF\xFE";
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        unsigned unit = c;
+        if (c >= 0xC0) {  // the texts here hold only two-byte sequences besides ASCII
+            unit = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3Fu);
+        }
+        out += static_cast<char>(unit & 0xFF);
+        out += static_cast<char>(unit >> 8);
+    }
+    return out;
+}
+
 std::string ToUtf16Le(std::string_view ascii)
 {
     std::string out = "\xFF\xFE";
@@ -99,6 +115,94 @@ TEST(RegistryFileTest, ReadsWhatTheRegistryEditorExports)
     EXPECT_EQ(parms.values[6], (Value{u"Empty", 3, {}}));
     EXPECT_EQ(parms.values[7], (Value{u"Unicode", 1, Utf16Data(u"Gr\u00FC\u00DF \U0001F4F6")}));
     EXPECT_EQ(document.Keys()[1].values[0], (Value{u"x", 4, Bytes({1, 0, 0, 0})}));
+}
+
+// The same settings as the registry editor exports them in each of its formats: version 5 in
+// UTF-16LE, version 4 in 8-bit text with its strings' hex bytes in 8 bits too. Deletions act in
+// file order, and each file is written back as it came.
+TEST(RegistryFileTest, ReadsBothExportFormatsAndTheirDeletionsInFileOrder)
+{
+    const std::string regedit5 =
+        "Windows Registry Editor Version 5.00\r\n"
+        "; the handheld's card\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\Comm\\VQ731]\r\n"
+        "\"DisplayName\"=\"VQ731 \\\"Caf\u00e9\\\" card \\\\ 11 Mbps\"\r\n"
+        "\"Dll\"=hex(2):76,00,71,00,2e,00,64,00,6c,00,6c,00,00,00\r\n"
+        "\"Old\"=dword:00000001\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms]\r\n"
+        "\"SSID\"=\"Stra\u00dfe\"\r\n"
+        "\"TxRate\"=dword:0000000f\r\n"
+        "\"Gr\u00f6\u00dfe\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\r\n"
+        "  17,18,19\r\n"
+        "\"Names\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+        "\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\\u00dcber]\r\n"
+        "\"x\"=dword:00000002\r\n"
+        "\r\n"
+        "[-HKEY_LOCAL_MACHINE\\Comm\\VQ731\\\u00dcber]\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\Comm\\VQ731]\r\n"
+        "\"Old\"=-\r\n"
+        "\r\n";
+    const std::string regedit4 =
+        "REGEDIT4\r\n"
+        "; the handheld's card\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\Comm\\VQ731]\r\n"
+        "\"DisplayName\"=\"VQ731 \\\"Caf\xe9\\\" card \\\\ 11 Mbps\"\r\n"
+        "\"Dll\"=hex(2):76,71,2e,64,6c,6c,00\r\n"
+        "\"Old\"=dword:00000001\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms]\r\n"
+        "\"SSID\"=\"Stra\xdf" "e\"\r\n"
+        "\"TxRate\"=dword:0000000f\r\n"
+        "\"Gr\xf6\xdf" "e\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\r\n"
+        "  17,18,19\r\n"
+        "\"Names\"=hex(7):61,00,62,00,00\r\n"
+        "\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\\xdc" "ber]\r\n"
+        "\"x\"=dword:00000002\r\n"
+        "\r\n"
+        "[-HKEY_LOCAL_MACHINE\\Comm\\VQ731\\\xdc" "ber]\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\Comm\\VQ731]\r\n"
+        "\"Old\"=-\r\n"
+        "\r\n";
+    const std::string utf16 = Utf16LeOf(regedit5);
+    const Document version5 = Parsed(utf16);
+    EXPECT_EQ(Parsed(regedit4), version5);
+    EXPECT_EQ(version5.Serialize(), utf16);
+    EXPECT_EQ(Parsed(regedit4).Serialize(), regedit4);
+
+    ASSERT_EQ(version5.Keys().size(), 2u);
+    const Key& card = version5.Keys()[0];
+    ASSERT_EQ(card.values.size(), 2u);
+    EXPECT_EQ(card.values[0], (Value{u"DisplayName", 1, Utf16Data(u"VQ731 \"Caf\u00e9\" card \\ 11 Mbps")}));
+    EXPECT_EQ(card.values[1], (Value{u"Dll", 2, Utf16Data(u"vq.dll")}));
+    const Key& parms = version5.Keys()[1];
+    ASSERT_EQ(parms.values.size(), 5u);
+    EXPECT_EQ(parms.values[0], (Value{u"SSID", 1, Utf16Data(u"Stra\u00dfe")}));
+    EXPECT_EQ(parms.values[2].name, u"Gr\u00f6\u00dfe");
+    EXPECT_EQ(parms.values[2].data.size(), 26u);
+    EXPECT_EQ(parms.values[3], (Value{u"Names", 7, Utf16Data(std::u16string(u"a\0b\0", 4))}));
+    EXPECT_EQ(parms.values[4], (Value{u"Big", 0xb, Bytes({1, 0, 0, 0, 0, 0, 0, 0})}));
+    EXPECT_FALSE(version5.HasKey(u"HKEY_LOCAL_MACHINE\\Comm\\VQ731\\\u00dcber"));
+
+    // A deleted key and value come back only where the file gives them again, and the key's
+    // subkeys go with it.
+    const Document again = Parsed(kHeader + "[K\\Sub]\n\"a\"=dword:1\n[K]\n\"v\"=dword:1\n\"v\"=-\n\"w\"=dword:2\n"
+                                            "\"v\"=dword:3\n[KA]\n[-K]\n[K]\n\"u\"=dword:4\n");
+    ASSERT_EQ(again.Keys().size(), 2u);
+    EXPECT_EQ(again.Keys()[0].path, u"KA");
+    EXPECT_EQ(again.Keys()[1].path, u"K");
+    EXPECT_EQ(again.Keys()[1].values, (std::vector<Value>{{u"u", 4, Bytes({4, 0, 0, 0})}}));
+    const Document order = Parsed(kHeader + "[K]\n\"v\"=dword:1\n\"v\"=-\n\"w\"=dword:2\n\"v\"=dword:3\n");
+    EXPECT_EQ(order.Keys()[0].values[0].name, u"w");
+    EXPECT_EQ(order.Keys()[0].values[1], (Value{u"v", 4, Bytes({3, 0, 0, 0})}));
 }
 
 TEST(RegistryFileTest, KeysAndNamesMatchWithoutCaseAndKeepTheirFirstSpelling)
@@ -238,7 +342,7 @@ TEST(RegistryFileTest, RefusesBadInputNamingTheLine)
     };
     const std::vector<Case> cases = {
         {"", 1, "not a registry file"},
-        {"REGEDIT4\n\n" + key, 1, "not a registry file"},
+        {"REGEDIT5\n\n" + key, 1, "not a registry file"},
         {kHeader + key + "\"A\"=hex:0g\n", 4, "bad hex byte"},
         {kHeader + key + "\"A\"=hex:0a,\\\n  0a,1\n", 5, "bad hex byte"},
         {kHeader + key + "\"A\"=hex:0a 0b\n", 4, "bad hex byte"},
@@ -251,12 +355,12 @@ TEST(RegistryFileTest, RefusesBadInputNamingTheLine)
         {kHeader + key + "\"A\"=\"a\\n\"\n", 4, "bad escape"},
         {kHeader + key + "\"A\"=\"a\" x\n", 4, "after the closing quote"},
         {kHeader + key + "\"A\" \"b\"\n", 4, "expected '='"},
-        {kHeader + key + "\"A\"=-\n", 4, "deleting values"},
+        {kHeader + "[-" + key.substr(1) + "\"A\"=-\n", 4, "after a key deletion"},
         {kHeader + key + "\"A\"=qword:1\n", 4, "unknown value type"},
         {kHeader + "\"A\"=\"x\"\n", 3, "before the first [key]"},
         {kHeader + "[HKEY_LOCAL_MACHINE\\x\n", 3, "must end with ']'"},
         {kHeader + "[]\n", 3, "empty key name"},
-        {kHeader + "[-HKEY_LOCAL_MACHINE\\x]\n", 3, "deleting keys"},
+        {kHeader + "[-]\n", 3, "empty key name"},
         {kHeader + key + "stray text\n", 4, "expected a [key] line"},
         {kHeader + key + "\"A\"=\"a" + std::string(1, '\0') + "b\"\n", 4, "NUL character"},
         {kHeader + key + "\"A\"=\"\xC3\x28\"\n", 4, "invalid UTF-8"},

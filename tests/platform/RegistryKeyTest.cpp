@@ -302,6 +302,44 @@ TEST_P(RegistryRoundTripTest, ASaveChangesOnlyTheLinesOfTheValuesItWrites)
 INSTANTIATE_TEST_SUITE_P(RegeditAndHandWritten, RegistryRoundTripTest,
                          ::testing::Values("utf16_bom_crlf", "utf8_lf", "utf8_bom_crlf"));
 
+// A save into a regedit 4 export writes its line in 8-bit text after the deletions that stand
+// in the key, so the file reads back as saved; a character 8-bit text lacks fails the save
+// instead of changing. A key the file deletes after its lines is not there to open.
+TEST_F(RegistryKeyTest, ASaveReadsBackAsSavedWhatTheFileDeletesAfterItsLines)
+{
+    const std::string head = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms]\r\n\"SSID\"=\"old\"\r\n";
+    const std::string deletions = "\"SSID\"=-\r\n\"Gone\"=-\r\n";
+    const std::string tail = "\r\n[-HKEY_LOCAL_MACHINE\\Comm\\VQ731\\Parms\\Sub]\r\n";
+    Write(head + "\"PSMode\"=dword:00000001\r\n" + deletions + tail);
+    const auto save = [](std::u16string_view ssid) {
+        auto key = RegistryKey::Open(kParms, Access::Set);
+        const uint32_t psMode = 2;
+        key->SetValue(u"PSMode", REG_DWORD, &psMode, 4);
+        key->SetValue(u"SSID", REG_SZ, Utf16Data(ssid).data(), static_cast<uint32_t>(ssid.size() + 1) * 2);
+        return key->Close();
+    };
+    ASSERT_EQ(save(u"Caf\u00e9"), ERROR_SUCCESS);
+    const std::string saved = head + "\"PSMode\"=dword:00000002\r\n" + deletions + "\"SSID\"=\"Caf\xe9\"\r\n" + tail;
+    EXPECT_EQ(Read(), saved);
+    EXPECT_EQ(QueryParms(u"SSID"), (Stored{REG_SZ, Utf16Data(u"Caf\u00e9")}));
+    EXPECT_EQ(save(u"\u4e2d"), ERROR_INVALID_DATA);
+    EXPECT_EQ(Read(), saved);
+
+    const std::string deleted = head + "[-HKEY_LOCAL_MACHINE\\Comm\\VQ731]\r\n";
+    Write(deleted);
+    int32_t status = -1;
+    EXPECT_FALSE(RegistryKey::Open(kParms, Access::Set, &status));
+    EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Read(), deleted);
+    // The driver's side makes the key anew, after the deletion.
+    auto created = RegistryKey::Create(kParms);
+    ASSERT_TRUE(created);
+    created->SetValue(u"SSID", REG_SZ, Utf16Data(u"new").data(), 8);
+    ASSERT_EQ(created->Close(), ERROR_SUCCESS);
+    EXPECT_EQ(QueryParms(u"SSID"), (Stored{REG_SZ, Utf16Data(u"new")}));
+    EXPECT_TRUE(Read().starts_with(deleted));
+}
+
 TEST_F(RegistryKeyTest, AnUnparsableFileIsNeverTouchedAndNamedOnceWithItsLine)
 {
     const std::string bad = kHeader + kParmsSection + "\"SSID\"=\"ok\"\n\"Keys\"=hex:01,zz\n";

@@ -27,10 +27,10 @@ done < /modules/order
 
 mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose hostroot /host \
   || finish "the host's root is not shared (9p tag hostroot)"
-if [ -n "$radiolab_out" ]; then
-  mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 labout "/host$radiolab_out" \
-    || finish "the output folder is not shared (9p tag labout)"
-fi
+# The host's root once more, outside the chroot: the guest's own /tmp and /run below cover
+# the host's, and a lab checked out or built there is shown again from here.
+mkdir -p /hostroot
+mount -o bind /host /hostroot || finish "cannot bind the host's root"
 # A guest for the NetworkManager backend sees NetworkManager's files, unpacked into the image
 # under /nm, at their installed places: read-only layers over the shared /usr and /var/lib.
 if [ "$radiolab_backend" = networkmanager ]; then
@@ -47,6 +47,30 @@ mount -t tmpfs shm /host/dev/shm
 mount -t devpts devpts /host/dev/pts
 mount -t tmpfs tmp /host/tmp
 mount -t tmpfs run /host/run
+
+# Shows the host's entry of /tmp or /run that holds a path the lab uses (the checkout, the
+# programs) at its own place again, read-only like the rest of the host.
+show_host_path() {
+  case "$1" in
+    /tmp/?*|/run/?*) ;;
+    *) return 0 ;;
+  esac
+  top=$(echo "$1" | cut -d/ -f1-3)
+  case " $shown " in *" $top "*) return 0 ;; esac
+  shown="$shown $top"
+  if [ -d "/hostroot$top" ]; then mkdir -p "/host$top"; else touch "/host$top"; fi
+  mount -o bind "/hostroot$top" "/host$top" || finish "cannot show the host's $top"
+}
+shown=
+for path in "$radiolab_script" "$radiolab_driver" "$radiolab_connectd" "$radiolab_utility" "$radiolab_nl80211" \
+  "$radiolab_out"; do
+  show_host_path "$path"
+done
+# Last, so that nothing mounted above covers it.
+if [ -n "$radiolab_out" ]; then
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 labout "/host$radiolab_out" \
+    || finish "the output folder is not shared (9p tag labout)"
+fi
 ip link set lo up 2>/dev/null
 
 [ -n "$radiolab_script" ] || finish "no radiolab_script on the kernel command line"

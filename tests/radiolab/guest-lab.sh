@@ -24,9 +24,9 @@ bring_up_ap() {
   hostapd -B -P "/run/hostapd-$ifname.pid" -f "$out/hostapd-$ifname.log" "$here/$conf" \
     || fail "hostapd for $conf did not start"
 }
-bring_up_ap wlan1 00:0a:1b:2c:3d:4e ap-cafenet.conf
-bring_up_ap wlan2 00:40:96:12:34:56 ap-harbour.conf
-bring_up_ap wlan3 00:60:1d:ab:cd:ef ap-lighthouse.conf
+bring_up_ap wlan1 02:43:4e:00:00:01 ap-cafenet.conf
+bring_up_ap wlan2 02:48:42:00:00:02 ap-harbour.conf
+bring_up_ap wlan3 02:4c:48:00:00:04 ap-lighthouse.conf
 for ifname in wlan1 wlan2 wlan3; do
   tries=0
   until hostapd_cli -p /run/hostapd -i "$ifname" status 2>/dev/null | grep -q '^state=ENABLED'; do

@@ -49,9 +49,9 @@ struct Network {
 };
 
 // The demo networks, as the README lists them.
-const Network kCafeNet{"CafeNet", {0x00, 0x0A, 0x1B, 0x2C, 0x3D, 0x4E}, 6, "wlan1"};
-const Network kHarbour{"Harbour", {0x00, 0x40, 0x96, 0x12, 0x34, 0x56}, 1, "wlan2"};
-const Network kLighthouse{"Lighthouse", {0x00, 0x60, 0x1D, 0xAB, 0xCD, 0xEF}, 11, "wlan3"};
+const Network kCafeNet{"CafeNet", {0x02, 0x43, 0x4E, 0x00, 0x00, 0x01}, 6, "wlan1"};
+const Network kHarbour{"Harbour", {0x02, 0x48, 0x42, 0x00, 0x00, 0x02}, 1, "wlan2"};
+const Network kLighthouse{"Lighthouse", {0x02, 0x4C, 0x48, 0x00, 0x00, 0x04}, 11, "wlan3"};
 // The peer-to-peer cell: its BSSID is whatever its starter picks.
 const Network kWorkbench{"Workbench", {}, 3, ""};
 
