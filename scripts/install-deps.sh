@@ -19,6 +19,8 @@ run_packages=(
   libunistring-dev libcli11-dev nlohmann-json3-dev
   # the real connection service's kernel side: nl80211 over generic netlink, link events
   libnl-genl-3-dev libnl-route-3-dev
+  # the real connection service's NetworkManager backend: NetworkManager's own client library
+  libnm-dev
   # the build folder is configured with its tests and benchmarks, which the run command shares
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   # a display for runs without one, and screenshots

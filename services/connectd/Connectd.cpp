@@ -10,9 +10,11 @@
 
 #include <poll.h>
 
+#include <algorithm>
+
 namespace connectd {
 
-ExitCode Connectd::Serve(CardOptions options, Verbosity verbosity)
+ExitCode Connectd::Serve(CardOptions options, Backend backend, Verbosity verbosity)
 {
     Log log(verbosity, "wlan-connectd");
     StopSignal::Install();
@@ -42,13 +44,14 @@ ExitCode Connectd::Serve(CardOptions options, Verbosity verbosity)
               ")");
     log.Start("starting with " + CommandDecoder::DescribeConfig(settings.config) + " wep " +
               CommandDecoder::DescribeWep(settings.wep));
-    SupplicantCard card(std::move(options), settings.config, settings.wep, log);
-    BlockService service(block, card, log);
+    const auto card = ChooseCard(backend, std::move(options), settings.config, settings.wep, log);
+    BlockService service(block, *card, log);
 
     const auto start = std::chrono::steady_clock::now();
+    std::vector<pollfd> fds;
     while (!StopSignal::Requested()) {
         const Millis now = std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - start);
-        card.Step(now);
+        card->Step(fds, now);
         service.Poll(now);
         if (served->Lost()) {
             log.Start("cannot serve: the block " + blockName + " was shrunk by another process");
@@ -56,12 +59,12 @@ ExitCode Connectd::Serve(CardOptions options, Verbosity verbosity)
         }
         // The block has no descriptor to wait on, so the wait is bounded by the poll period;
         // the supplicant's events and the link watch end it early.
-        std::vector<pollfd> fds;
-        for (int fd : card.WaitFds())
-            fds.push_back({fd, POLLIN, 0});
-        poll(fds.data(), fds.size(), static_cast<int>(kPollPeriod.count()));
+        Millis due = now + kPollPeriod;
+        fds = card->WaitFds(now, due);
+        poll(fds.data(), fds.size(), static_cast<int>(std::max(Millis{0}, due - now).count()));
     }
     log.Start("stopping on signal");
+    card->Stop();
     return ExitCode::Ok;
 }
 

@@ -61,6 +61,49 @@ std::optional<int> RateOf(nlattr* txBitrate)
     return nla_get_u16(const_cast<nlattr*>(narrow));
 }
 
+bool Flag(const nlattr* attr)
+{
+    return attr != nullptr;
+}
+
+// Bit i for channel i + 1 of the 2.4 GHz band; 0 for any other frequency.
+uint16_t ChannelBit(uint32_t mhz)
+{
+    if (mhz == 2484)
+        return 1u << 13;
+    if (mhz >= 2412 && mhz <= 2472 && (mhz - 2407) % 5 == 0)
+        return static_cast<uint16_t>(1u << ((mhz - 2407) / 5 - 1));
+    return 0;
+}
+
+// The channels a GET_WIPHY answer lists for the 2.4 GHz band and does not disable. A split
+// dump spreads the bands over several answers; each adds what it carries.
+uint16_t EnabledChannels(nlattr* bands)
+{
+    uint16_t mask = 0;
+    nlattr* band = nullptr;
+    int left = 0;
+    nla_for_each_nested(band, bands, left) {
+        if (nla_type(band) != NL80211_BAND_2GHZ)
+            continue;
+        std::array<nlattr*, NL80211_BAND_ATTR_MAX + 1> bandAttrs{};
+        if (nla_parse_nested(bandAttrs.data(), NL80211_BAND_ATTR_MAX, band, nullptr) < 0
+            || bandAttrs[NL80211_BAND_ATTR_FREQS] == nullptr)
+            continue;
+        nlattr* freq = nullptr;
+        int freqsLeft = 0;
+        nla_for_each_nested(freq, bandAttrs[NL80211_BAND_ATTR_FREQS], freqsLeft) {
+            std::array<nlattr*, NL80211_FREQUENCY_ATTR_MAX + 1> freqAttrs{};
+            if (nla_parse_nested(freqAttrs.data(), NL80211_FREQUENCY_ATTR_MAX, freq, nullptr) < 0)
+                continue;
+            const auto mhz = U32(freqAttrs[NL80211_FREQUENCY_ATTR_FREQ]);
+            if (mhz && !Flag(freqAttrs[NL80211_FREQUENCY_ATTR_DISABLED]))
+                mask = static_cast<uint16_t>(mask | ChannelBit(*mhz));
+        }
+    }
+    return mask;
+}
+
 // The station's nested information of one GET_STATION answer; false when it has none.
 bool ParseStation(nlattr* const* attrs, std::array<nlattr*, NL80211_STA_INFO_MAX + 1>& info)
 {
@@ -313,6 +356,69 @@ std::optional<bool> Nl80211::PowerSave(unsigned ifindex)
     if (Exchange(Request(NL80211_CMD_GET_POWER_SAVE, ifindex, false), reply) != 0)
         return std::nullopt;
     return on;
+}
+
+std::optional<Nl80211Association> Nl80211::Associated(unsigned ifindex)
+{
+    std::optional<Nl80211Association> joined;
+    Nl80211Reply reply;
+    reply.onMessage = [&](nlattr* const* attrs) {
+        std::array<nlattr*, NL80211_BSS_MAX + 1> bss{};
+        if (joined || attrs[NL80211_ATTR_BSS] == nullptr
+            || nla_parse_nested(bss.data(), NL80211_BSS_MAX, attrs[NL80211_ATTR_BSS], nullptr) < 0)
+            return;
+        const auto status = U32(bss[NL80211_BSS_STATUS]);
+        const nlattr* bssid = bss[NL80211_BSS_BSSID];
+        if (!status || (*status != NL80211_BSS_STATUS_ASSOCIATED && *status != NL80211_BSS_STATUS_IBSS_JOINED)
+            || bssid == nullptr || nla_len(bssid) < 6)
+            return;
+        Nl80211Association association;
+        std::memcpy(association.bssid.data(), nla_data(bssid), association.bssid.size());
+        association.frequency = static_cast<int>(U32(bss[NL80211_BSS_FREQUENCY]).value_or(0));
+        association.ibss = *status == NL80211_BSS_STATUS_IBSS_JOINED;
+        joined = association;
+    };
+    if (Exchange(Request(NL80211_CMD_GET_SCAN, ifindex, true), reply) != 0)
+        return std::nullopt;
+    return joined;
+}
+
+std::optional<int> Nl80211::NoiseInUse(unsigned ifindex)
+{
+    std::optional<int> noise;
+    Nl80211Reply reply;
+    reply.onMessage = [&](nlattr* const* attrs) {
+        std::array<nlattr*, NL80211_SURVEY_INFO_MAX + 1> survey{};
+        if (attrs[NL80211_ATTR_SURVEY_INFO] == nullptr
+            || nla_parse_nested(survey.data(), NL80211_SURVEY_INFO_MAX, attrs[NL80211_ATTR_SURVEY_INFO], nullptr) < 0)
+            return;
+        if (Flag(survey[NL80211_SURVEY_INFO_IN_USE]))
+            if (const auto value = SignedByte(survey[NL80211_SURVEY_INFO_NOISE]); value && *value < 0)
+                noise = value;
+    };
+    if (Exchange(Request(NL80211_CMD_GET_SURVEY, ifindex, true), reply) != 0)
+        return std::nullopt;
+    return noise;
+}
+
+std::optional<uint16_t> Nl80211::UsableChannels(unsigned ifindex)
+{
+    nl_msg* message = Request(NL80211_CMD_GET_WIPHY, ifindex, true);
+    // The split dump is the form every kernel answers in full; the old single answer leaves
+    // out what does not fit in one message.
+    if (message != nullptr && nla_put_flag(message, NL80211_ATTR_SPLIT_WIPHY_DUMP) < 0) {
+        nlmsg_free(message);
+        message = nullptr;
+    }
+    uint16_t mask = 0;
+    Nl80211Reply reply;
+    reply.onMessage = [&](nlattr* const* attrs) {
+        if (attrs[NL80211_ATTR_WIPHY_BANDS] != nullptr)
+            mask = static_cast<uint16_t>(mask | EnabledChannels(attrs[NL80211_ATTR_WIPHY_BANDS]));
+    };
+    if (Exchange(message, reply) != 0 || mask == 0)
+        return std::nullopt;
+    return mask;
 }
 
 } // namespace connectd

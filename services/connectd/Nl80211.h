@@ -1,13 +1,16 @@
 #pragma once
 // The card's driver as the kernel's 802.11 configuration interface (nl80211) shows it: whether
-// an interface is a wireless device, the peers it hears, its power save, and the transmit
-// rates it may use. The supplicant covers everything else; it cannot set transmit rates.
+// an interface is a wireless device, the network it has joined, the peers it hears, the noise
+// on its channel, the channels its regulatory domain allows, its power save, and the transmit
+// rates it may use. Everything but the rates is read without privilege, so a card that
+// NetworkManager drives is measured here without asking it anything.
 //
 // Every request waits for its answer a bounded time (kReplyTimeout) and reads a bounded
 // number of messages, so a driver that never answers holds the service up for a moment only.
 // Answers that belong to an earlier request that timed out are recognised by their sequence
 // number and skipped.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -34,6 +37,13 @@ inline constexpr uint16_t kAllRates = kRate1 | kRate2 | kRate5_5 | kRate11;
 // The rates of a rate set in nl80211's legacy units (500 kb/s), in the order of the bits:
 // 1, 2, 5.5 and 11 Mbps are 2, 4, 11 and 22. Bits beyond the four are not rates.
 std::vector<uint8_t> RateBitrates(uint16_t rateSet);
+
+// The network an interface has joined, as the kernel's scan results mark it.
+struct Nl80211Association {
+    std::array<uint8_t, 6> bssid{};
+    int frequency = 0;       // MHz
+    bool ibss = false;       // a peer-to-peer cell rather than an access point
+};
 
 class Nl80211 {
 public:
@@ -62,6 +72,15 @@ public:
     int SetTxRates(unsigned ifindex, uint16_t rateSet);
     // Whether power save is on, as the driver reports it; nothing when it cannot be asked.
     std::optional<bool> PowerSave(unsigned ifindex);
+    // The access point the interface is associated with, or the peer-to-peer cell it has
+    // joined; nothing while it has neither.
+    std::optional<Nl80211Association> Associated(unsigned ifindex);
+    // The noise floor (dBm) the driver measured on the channel in use; nothing when the
+    // driver keeps no survey or reports no noise.
+    std::optional<int> NoiseInUse(unsigned ifindex);
+    // The 2.4 GHz channels of the interface's radio that the regulatory domain in force does
+    // not disable (bit i: channel i + 1); nothing when it lists none or cannot be asked.
+    std::optional<uint16_t> UsableChannels(unsigned ifindex);
 
     // How long one request waits for the kernel's answer, and how many messages one dump may
     // bring (more are dropped, the request still ends).

@@ -1,5 +1,5 @@
 // wlan-connectd: the connection service of the WLAN utility for a real wireless card on Linux,
-// driven through the wpa_supplicant that runs on its interface.
+// driven through NetworkManager or through the wpa_supplicant that runs on its interface.
 
 #include "Connectd.h"
 
@@ -26,19 +26,25 @@ int main(int argc, char** argv)
     std::setlocale(LC_ALL, "");
 
     CLI::App app{"wlan-connectd: the connection service of the WLAN utility for a real wireless card.\n"
-                 "Serves the block in the foreground until SIGINT or SIGTERM, driving the wpa_supplicant\n"
-                 "that runs on the interface."};
+                 "Serves the block in the foreground until SIGINT or SIGTERM, driving the card through\n"
+                 "NetworkManager or through the wpa_supplicant that runs on the interface."};
     app.footer(kFooter);
     app.set_version_flag("--version", std::string("wlan-connectd ") + WLAN_VERSION);
     CardOptions options;
     std::string ctrlDir = options.ctrlDir.string();
     std::string domain;
+    std::string backend = "auto";
     bool verbose = false;
     app.add_option("--interface", options.interface, "the wireless interface, e.g. wlan0")->required();
     app.add_option("--ctrl-dir", ctrlDir, "the supplicant's control folder")->capture_default_str();
     app.add_option("--domain", domain,
                    "regulatory domain set as the country at start: fcc (US), etsi (DE), japan (JP); "
                    "also the channels reported when the supplicant lists none");
+    app.add_option("--backend", backend,
+                   "who drives the card: networkmanager, supplicant, or auto (NetworkManager when it runs "
+                   "and manages the interface, else the supplicant)")
+        ->check(CLI::IsMember({"auto", "networkmanager", "supplicant"}))
+        ->capture_default_str();
     app.add_flag("-v,--verbose", verbose, "log every command decoded and every supplicant event");
     try {
         app.parse(argc, argv);
@@ -60,5 +66,6 @@ int main(int argc, char** argv)
         }
     }
     options.ctrlDir = ctrlDir;
-    return ToInt(Connectd::Serve(std::move(options), verbose ? Verbosity::Verbose : Verbosity::Normal));
+    return ToInt(Connectd::Serve(std::move(options), ParseBackend(backend).value_or(Backend::Auto),
+                                 verbose ? Verbosity::Verbose : Verbosity::Normal));
 }
