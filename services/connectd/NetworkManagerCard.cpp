@@ -26,6 +26,9 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kModifyOwn = "org.freedesktop.NetworkManager.settings.modify.own";
 constexpr const char* kModifySystem = "org.freedesktop.NetworkManager.settings.modify.system";
 constexpr const char* kNetworkControl = "org.freedesktop.NetworkManager.network-control";
+// Channel 14: the profile keeps to the 2.4 GHz band, so a network heard above it cannot be
+// joined.
+constexpr guint32 kLastBgMhz = 2484;
 
 std::string UserName()
 {
@@ -220,8 +223,11 @@ NMDevice* NetworkManagerCard::UsableDevice(std::string& reason) const
         return nullptr;
     }
     NMDevice* device = nm_client_get_device_by_iface(client_.get(), options_.interface.c_str());
-    if (device == nullptr) {
-        reason = "NetworkManager has no device " + options_.interface;
+    // A card pulled out passes through NetworkManager's unmanaged state on its way out: the
+    // interface's absence is the reason to name then.
+    if (device == nullptr || if_nametoindex(options_.interface.c_str()) == 0) {
+        reason = device == nullptr ? "NetworkManager has no device " + options_.interface
+                                   : "no interface " + options_.interface;
         return nullptr;
     }
     if (!NM_IS_DEVICE_WIFI(device)) {
@@ -306,7 +312,8 @@ std::string NetworkManagerCard::StrongestHeardName(NMDevice* device) const
         const bool newer = nm_access_point_get_wpa_flags(point) != NM_802_11_AP_SEC_NONE
                         || nm_access_point_get_rsn_flags(point) != NM_802_11_AP_SEC_NONE;
         if (ssid == nullptr || g_bytes_get_size(ssid) == 0 || nm_access_point_get_mode(point) != NM_802_11_MODE_INFRA
-            || privacy != wantWep || newer || nm_access_point_get_strength(point) <= strongest)
+            || nm_access_point_get_frequency(point) > kLastBgMhz || privacy != wantWep || newer
+            || nm_access_point_get_strength(point) <= strongest)
             continue;
         strongest = nm_access_point_get_strength(point);
         gsize size = 0;
