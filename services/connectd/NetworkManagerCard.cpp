@@ -272,6 +272,7 @@ void NetworkManagerCard::ComeIn(Millis now)
     nextLook_ = now + kLookPeriod;
     // Like a card put in: the settings are applied again.
     applyAt_ = now;
+    retries_ = kRetries;
 }
 
 bool NetworkManagerCard::ApplyDue(Millis now) const
@@ -290,7 +291,7 @@ void NetworkManagerCard::Evaluate(Millis now)
     }
     if (card_ == Card::Out)
         ComeIn(now);
-    WatchActivation();
+    WatchActivation(device, now);
     if (waitedScan_ && nm_device_wifi_get_last_scan(NM_DEVICE_WIFI(device)) > *waitedScan_)
         applyAt_ = now;
     if (ApplyDue(now))
@@ -388,7 +389,7 @@ void NetworkManagerCard::Deactivate(NMActiveConnection* active)
     nm_client_deactivate_connection_async(client_.get(), active, cancellable_.get(), &NmCallbacks::Deactivated, this);
 }
 
-void NetworkManagerCard::WatchActivation()
+void NetworkManagerCard::WatchActivation(NMDevice* device, Millis now)
 {
     if (!watched_)
         return;
@@ -398,15 +399,30 @@ void NetworkManagerCard::WatchActivation()
     watchedState_ = static_cast<int>(state);
     if (state == NM_ACTIVE_CONNECTION_STATE_ACTIVATED) {
         log_.Info("NetworkManager has brought the service's profile up");
-    } else if (state == NM_ACTIVE_CONNECTION_STATE_DEACTIVATED) {
-        // A wrong key, a network gone, or the person's own choice in the desktop's menu: said
-        // once, and left as it is until the next Apply.
-        log_.Info("NetworkManager took the service's profile down (" +
-                  EnumName(NM_TYPE_ACTIVE_CONNECTION_STATE_REASON,
-                           static_cast<int>(nm_active_connection_get_state_reason(watched_.get()))) +
-                  "); the card stays as NetworkManager has it until the next Apply");
-        watched_.reset();
+        return;
     }
+    if (state != NM_ACTIVE_CONNECTION_STATE_DEACTIVATED)
+        return;
+    const auto reason = nm_active_connection_get_state_reason(watched_.get());
+    const std::string why = EnumName(NM_TYPE_ACTIVE_CONNECTION_STATE_REASON, static_cast<int>(reason));
+    watched_.reset();
+    // NetworkManager gives a network one attempt of about 25 s, where the supplicant backend's
+    // supplicant keeps trying: a failure the person did not cause (no "Disconnect" in the
+    // menu, no other network brought up) is asked again, once per Apply.
+    NMActiveConnection* nowActive = nm_device_get_active_connection(device);
+    const char* nowUuid = nowActive != nullptr ? nm_active_connection_get_uuid(nowActive) : nullptr;
+    const bool ownFailure = reason != NM_ACTIVE_CONNECTION_STATE_REASON_USER_DISCONNECTED &&
+                            (nowActive == nullptr || (nowUuid != nullptr && owner_.uuid == nowUuid));
+    if (ownFailure && retries_ > 0) {
+        --retries_;
+        log_.Info("NetworkManager gave the service's profile up (" + why + "); asking it once more");
+        applyAt_ = now;
+        return;
+    }
+    // A wrong key, a network gone, or the person's own choice in the desktop's menu: said
+    // once, and left as it is until the next Apply.
+    log_.Info("NetworkManager took the service's profile down (" + why +
+              "); the card stays as NetworkManager has it until the next Apply");
 }
 
 void NetworkManagerCard::SayRatesOnce()
@@ -439,11 +455,13 @@ bool NetworkManagerCard::TakeConfig(const StationConfig& config, Millis now)
         if (device != nullptr && inFlight_ == 0 && !OursActive(device)) {
             log_.Info("Apply: joining again with the service's profile");
             applyAt_ = now + kSettle;
+            retries_ = kRetries;
         }
         return false;
     }
     config_ = config;
     applyAt_ = now + kSettle;
+    retries_ = kRetries;
     return true;
 }
 
@@ -453,6 +471,7 @@ bool NetworkManagerCard::TakeWep(const WepSettings& wep, Millis now)
         return false;
     wep_ = wep;
     applyAt_ = now + kSettle;
+    retries_ = kRetries;
     return true;
 }
 

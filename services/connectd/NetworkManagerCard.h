@@ -63,6 +63,8 @@ public:
     // How long an Apply waits for the rest of it: the utility sends the network and the WEP
     // settings as two commands, which become one activation.
     static constexpr Millis kSettle{300};
+    // How often an activation that failed on its own is asked again, per Apply.
+    static constexpr int kRetries = 1;
 
 private:
     friend struct NmCallbacks;
@@ -79,7 +81,7 @@ private:
     bool OursActive(NMDevice* device) const;
     void Activate(void* remote);
     void Deactivate(NMActiveConnection* active);
-    void WatchActivation();
+    void WatchActivation(NMDevice* device, Millis now);
     void SayRatesOnce();
     void Refused(const std::string& action, const std::string& what, const std::string& message, bool permission);
     void MeasureLink();
@@ -113,6 +115,7 @@ private:
     std::optional<long long> waitedScan_;   // an empty name waits for a scan newer than this
     GObjectRef<NMActiveConnection> watched_;
     int watchedState_ = -1;
+    int retries_ = kRetries;
     bool shutDown_ = false;
 };
 
