@@ -335,6 +335,8 @@ void NetworkManagerCard::StartApply(NMDevice* device)
 {
     applyAt_.reset();
     waitedScan_.reset();
+    // The activation under way, if any, gives way to this one: its end is ours, not a failure.
+    watched_.reset();
     StationConfig config = config_;
     if (config.name.empty() && config.networkType != service::kPeerToPeer) {
         config.name = StrongestHeardName(device);
