@@ -114,6 +114,7 @@ struct NmCallbacks {
         }
                 card.watched_ = std::move(active);
         card.watchedState_ = -1;
+        card.watchedReached_ = false;
         card.log_.Detail("NetworkManager is activating the service's profile");
     }
 
@@ -252,6 +253,7 @@ void NetworkManagerCard::GoOut(const std::string& reason)
 {
     link_ = LinkInfo{};
     watched_.reset();
+    retryCheckAt_.reset();
     if (card_ == Card::In || !outSaid_)
         log_.Info("card out: " + reason + "; waiting for NetworkManager to offer the card");
     else if (reason != outReason_)
@@ -291,7 +293,8 @@ void NetworkManagerCard::Evaluate(Millis now)
     }
     if (card_ == Card::Out)
         ComeIn(now);
-    WatchActivation(device, now);
+    WatchActivation(now);
+    RetryIfNobodyElse(device, now);
     if (waitedScan_ && nm_device_wifi_get_last_scan(NM_DEVICE_WIFI(device)) > *waitedScan_)
         applyAt_ = now;
     if (ApplyDue(now))
@@ -337,6 +340,8 @@ void NetworkManagerCard::StartApply(NMDevice* device)
     waitedScan_.reset();
     // The activation under way, if any, gives way to this one: its end is ours, not a failure.
     watched_.reset();
+    watchedReached_ = false;
+    retryCheckAt_.reset();
     StationConfig config = config_;
     if (config.name.empty() && config.networkType != service::kPeerToPeer) {
         config.name = StrongestHeardName(device);
@@ -391,7 +396,7 @@ void NetworkManagerCard::Deactivate(NMActiveConnection* active)
     nm_client_deactivate_connection_async(client_.get(), active, cancellable_.get(), &NmCallbacks::Deactivated, this);
 }
 
-void NetworkManagerCard::WatchActivation(NMDevice* device, Millis now)
+void NetworkManagerCard::WatchActivation(Millis now)
 {
     if (!watched_)
         return;
@@ -400,30 +405,45 @@ void NetworkManagerCard::WatchActivation(NMDevice* device, Millis now)
         return;
     watchedState_ = static_cast<int>(state);
     if (state == NM_ACTIVE_CONNECTION_STATE_ACTIVATED) {
+        watchedReached_ = true;
         log_.Info("NetworkManager has brought the service's profile up");
         return;
     }
     if (state != NM_ACTIVE_CONNECTION_STATE_DEACTIVATED)
         return;
     const auto reason = nm_active_connection_get_state_reason(watched_.get());
-    const std::string why = EnumName(NM_TYPE_ACTIVE_CONNECTION_STATE_REASON, static_cast<int>(reason));
+    downReason_ = EnumName(NM_TYPE_ACTIVE_CONNECTION_STATE_REASON, static_cast<int>(reason));
     watched_.reset();
     // NetworkManager gives a network one attempt of about 25 s, where the supplicant backend's
-    // supplicant keeps trying: a failure the person did not cause (no "Disconnect" in the
-    // menu, no other network brought up) is asked again, once per Apply.
-    NMActiveConnection* nowActive = nm_device_get_active_connection(device);
-    const char* nowUuid = nowActive != nullptr ? nm_active_connection_get_uuid(nowActive) : nullptr;
-    const bool ownFailure = reason != NM_ACTIVE_CONNECTION_STATE_REASON_USER_DISCONNECTED &&
-                            (nowActive == nullptr || (nowUuid != nullptr && owner_.uuid == nowUuid));
-    if (ownFailure && retries_ > 0) {
-        --retries_;
-        log_.Info("NetworkManager gave the service's profile up (" + why + "); asking it once more");
-        applyAt_ = now;
+    // supplicant keeps trying: an activation that never came up is asked again once per Apply,
+    // unless the person ended it ("Disconnect") or brought up another network meanwhile,
+    // which the device shows a moment later.
+    if (!watchedReached_ && retries_ > 0 && reason != NM_ACTIVE_CONNECTION_STATE_REASON_USER_DISCONNECTED) {
+        retryCheckAt_ = now + kRetryGrace;
         return;
     }
+    SayDown();
+}
+
+void NetworkManagerCard::RetryIfNobodyElse(NMDevice* device, Millis now)
+{
+    if (!retryCheckAt_ || now < *retryCheckAt_)
+        return;
+    retryCheckAt_.reset();
+    if (nm_device_get_active_connection(device) != nullptr) {
+        SayDown();
+        return;
+    }
+    --retries_;
+    log_.Info("NetworkManager gave the service's profile up (" + downReason_ + "); asking it once more");
+    applyAt_ = now;
+}
+
+void NetworkManagerCard::SayDown()
+{
     // A wrong key, a network gone, or the person's own choice in the desktop's menu: said
     // once, and left as it is until the next Apply.
-    log_.Info("NetworkManager took the service's profile down (" + why +
+    log_.Info("NetworkManager took the service's profile down (" + downReason_ +
               "); the card stays as NetworkManager has it until the next Apply");
 }
 
@@ -493,6 +513,8 @@ std::vector<pollfd> NetworkManagerCard::WaitFds(Millis now, Millis& due)
         due = std::min(due, now);
     if (applyAt_ && inFlight_ == 0 && card_ == Card::In)
         due = std::min(due, *applyAt_);
+    if (retryCheckAt_)
+        due = std::min(due, *retryCheckAt_);
     if (!client_)
         due = std::min(due, nextClient_);
     if (card_ == Card::In)
