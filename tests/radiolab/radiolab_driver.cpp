@@ -358,13 +358,15 @@ bool NmConnected(const std::string& device)
     return NmField(device, "GENERAL.STATE").rfind("100", 0) == 0;
 }
 
-// The UUIDs of the profiles in NetworkManager that the lab did not make: the service's.
+// The UUIDs of the Wi-Fi profiles in NetworkManager that the lab did not make: the service's.
 std::vector<std::string> ServiceProfiles()
 {
+    const std::string wifi = ":802-11-wireless:";
     std::vector<std::string> uuids;
-    std::istringstream lines(Shell("nmcli -t -f UUID,NAME connection show"));
+    std::istringstream lines(Shell("nmcli -t -f UUID,TYPE,NAME connection show"));
     for (std::string line; std::getline(lines, line);)
-        if (line.size() > 37 && line.substr(37) != kLabProfile)
+        if (line.size() > 36 + wifi.size() && line.compare(36, wifi.size(), wifi) == 0 &&
+            line.substr(36 + wifi.size()) != kLabProfile)
             uuids.push_back(line.substr(0, 36));
     return uuids;
 }
