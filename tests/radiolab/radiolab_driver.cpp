@@ -579,9 +579,9 @@ void PeerToPeer(Scenario& s, Lab& lab)
             "peer wlan4: the station is its neighbour");
     if (lab.UnderNetworkManager()) {
         std::string device;
-        s.Check(WaitFor([&] { return NmConnected(device = NmDevice()); }, kJoinLimit),
-                "nmcli: wlan0 " + NmField(device, "GENERAL.STATE") + " in the cell, address " +
-                    NmField(device, "IP4.ADDRESS[1]"));
+        const bool connected = WaitFor([&] { return NmConnected(device = NmDevice()); }, kJoinLimit);
+        s.Check(connected, "nmcli: wlan0 " + NmField(device, "GENERAL.STATE") + " in the cell, address " +
+                               NmField(device, "IP4.ADDRESS[1]"));
     }
     Shell("iw dev wlan4 ibss leave");
 }
@@ -999,8 +999,8 @@ void AutoBackend(Scenario& s, Lab& lab)
         if (!s.Check(service.Start(""), "wlan-connectd --backend auto started"))
             return;
         const std::string want = networkManager ? "backend: NetworkManager" : "backend: the supplicant";
-        s.Check(WaitFor([&] { return service.LogSinceStart().find(want) != std::string::npos; }, kJoinLimit),
-                "service log: " + BackendLine(service.LogSinceStart()));
+        const bool named = WaitFor([&] { return service.LogSinceStart().find(want) != std::string::npos; }, kJoinLimit);
+        s.Check(named, "service log: " + BackendLine(service.LogSinceStart()));
         lab.ForgetAccessPointEvents();
         if (!Apply(s, lab, Config(kAccessPoint, u"CafeNet"), kWepOff, 1, {}))
             return;
