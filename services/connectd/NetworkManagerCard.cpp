@@ -26,6 +26,9 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kModifyOwn = "org.freedesktop.NetworkManager.settings.modify.own";
 constexpr const char* kModifySystem = "org.freedesktop.NetworkManager.settings.modify.system";
 constexpr const char* kNetworkControl = "org.freedesktop.NetworkManager.network-control";
+// Channel 14: the profile keeps to the 2.4 GHz band, so a network heard above it cannot be
+// joined.
+constexpr guint32 kLastBgMhz = 2484;
 
 std::string UserName()
 {
@@ -111,6 +114,7 @@ struct NmCallbacks {
         }
                 card.watched_ = std::move(active);
         card.watchedState_ = -1;
+        card.watchedReached_ = false;
         card.log_.Detail("NetworkManager is activating the service's profile");
     }
 
@@ -220,8 +224,11 @@ NMDevice* NetworkManagerCard::UsableDevice(std::string& reason) const
         return nullptr;
     }
     NMDevice* device = nm_client_get_device_by_iface(client_.get(), options_.interface.c_str());
-    if (device == nullptr) {
-        reason = "NetworkManager has no device " + options_.interface;
+    // A card pulled out passes through NetworkManager's unmanaged state on its way out: the
+    // interface's absence is the reason to name then.
+    if (device == nullptr || if_nametoindex(options_.interface.c_str()) == 0) {
+        reason = device == nullptr ? "NetworkManager has no device " + options_.interface
+                                   : "no interface " + options_.interface;
         return nullptr;
     }
     if (!NM_IS_DEVICE_WIFI(device)) {
@@ -246,6 +253,7 @@ void NetworkManagerCard::GoOut(const std::string& reason)
 {
     link_ = LinkInfo{};
     watched_.reset();
+    retryCheckAt_.reset();
     if (card_ == Card::In || !outSaid_)
         log_.Info("card out: " + reason + "; waiting for NetworkManager to offer the card");
     else if (reason != outReason_)
@@ -266,6 +274,7 @@ void NetworkManagerCard::ComeIn(Millis now)
     nextLook_ = now + kLookPeriod;
     // Like a card put in: the settings are applied again.
     applyAt_ = now;
+    retries_ = kRetries;
 }
 
 bool NetworkManagerCard::ApplyDue(Millis now) const
@@ -284,7 +293,8 @@ void NetworkManagerCard::Evaluate(Millis now)
     }
     if (card_ == Card::Out)
         ComeIn(now);
-    WatchActivation();
+    WatchActivation(now);
+    RetryIfNobodyElse(device, now);
     if (waitedScan_ && nm_device_wifi_get_last_scan(NM_DEVICE_WIFI(device)) > *waitedScan_)
         applyAt_ = now;
     if (ApplyDue(now))
@@ -306,7 +316,8 @@ std::string NetworkManagerCard::StrongestHeardName(NMDevice* device) const
         const bool newer = nm_access_point_get_wpa_flags(point) != NM_802_11_AP_SEC_NONE
                         || nm_access_point_get_rsn_flags(point) != NM_802_11_AP_SEC_NONE;
         if (ssid == nullptr || g_bytes_get_size(ssid) == 0 || nm_access_point_get_mode(point) != NM_802_11_MODE_INFRA
-            || privacy != wantWep || newer || nm_access_point_get_strength(point) <= strongest)
+            || nm_access_point_get_frequency(point) > kLastBgMhz || privacy != wantWep || newer
+            || nm_access_point_get_strength(point) <= strongest)
             continue;
         strongest = nm_access_point_get_strength(point);
         gsize size = 0;
@@ -327,6 +338,10 @@ void NetworkManagerCard::StartApply(NMDevice* device)
 {
     applyAt_.reset();
     waitedScan_.reset();
+    // The activation under way, if any, gives way to this one: its end is ours, not a failure.
+    watched_.reset();
+    watchedReached_ = false;
+    retryCheckAt_.reset();
     StationConfig config = config_;
     if (config.name.empty() && config.networkType != service::kPeerToPeer) {
         config.name = StrongestHeardName(device);
@@ -381,7 +396,7 @@ void NetworkManagerCard::Deactivate(NMActiveConnection* active)
     nm_client_deactivate_connection_async(client_.get(), active, cancellable_.get(), &NmCallbacks::Deactivated, this);
 }
 
-void NetworkManagerCard::WatchActivation()
+void NetworkManagerCard::WatchActivation(Millis now)
 {
     if (!watched_)
         return;
@@ -390,16 +405,46 @@ void NetworkManagerCard::WatchActivation()
         return;
     watchedState_ = static_cast<int>(state);
     if (state == NM_ACTIVE_CONNECTION_STATE_ACTIVATED) {
+        watchedReached_ = true;
         log_.Info("NetworkManager has brought the service's profile up");
-    } else if (state == NM_ACTIVE_CONNECTION_STATE_DEACTIVATED) {
-        // A wrong key, a network gone, or the person's own choice in the desktop's menu: said
-        // once, and left as it is until the next Apply.
-        log_.Info("NetworkManager took the service's profile down (" +
-                  EnumName(NM_TYPE_ACTIVE_CONNECTION_STATE_REASON,
-                           static_cast<int>(nm_active_connection_get_state_reason(watched_.get()))) +
-                  "); the card stays as NetworkManager has it until the next Apply");
-        watched_.reset();
+        return;
     }
+    if (state != NM_ACTIVE_CONNECTION_STATE_DEACTIVATED)
+        return;
+    const auto reason = nm_active_connection_get_state_reason(watched_.get());
+    downReason_ = EnumName(NM_TYPE_ACTIVE_CONNECTION_STATE_REASON, static_cast<int>(reason));
+    watched_.reset();
+    // NetworkManager gives a network one attempt of about 25 s, where the supplicant backend's
+    // supplicant keeps trying: an activation that never came up is asked again once per Apply,
+    // unless the person ended it ("Disconnect") or brought up another network meanwhile,
+    // which the device shows a moment later.
+    if (!watchedReached_ && retries_ > 0 && reason != NM_ACTIVE_CONNECTION_STATE_REASON_USER_DISCONNECTED) {
+        retryCheckAt_ = now + kRetryGrace;
+        return;
+    }
+    SayDown();
+}
+
+void NetworkManagerCard::RetryIfNobodyElse(NMDevice* device, Millis now)
+{
+    if (!retryCheckAt_ || now < *retryCheckAt_)
+        return;
+    retryCheckAt_.reset();
+    if (nm_device_get_active_connection(device) != nullptr) {
+        SayDown();
+        return;
+    }
+    --retries_;
+    log_.Info("NetworkManager gave the service's profile up (" + downReason_ + "); asking it once more");
+    applyAt_ = now;
+}
+
+void NetworkManagerCard::SayDown()
+{
+    // A wrong key, a network gone, or the person's own choice in the desktop's menu: said
+    // once, and left as it is until the next Apply.
+    log_.Info("NetworkManager took the service's profile down (" + downReason_ +
+              "); the card stays as NetworkManager has it until the next Apply");
 }
 
 void NetworkManagerCard::SayRatesOnce()
@@ -432,11 +477,13 @@ bool NetworkManagerCard::TakeConfig(const StationConfig& config, Millis now)
         if (device != nullptr && inFlight_ == 0 && !OursActive(device)) {
             log_.Info("Apply: joining again with the service's profile");
             applyAt_ = now + kSettle;
+            retries_ = kRetries;
         }
         return false;
     }
     config_ = config;
     applyAt_ = now + kSettle;
+    retries_ = kRetries;
     return true;
 }
 
@@ -446,6 +493,7 @@ bool NetworkManagerCard::TakeWep(const WepSettings& wep, Millis now)
         return false;
     wep_ = wep;
     applyAt_ = now + kSettle;
+    retries_ = kRetries;
     return true;
 }
 
@@ -465,6 +513,8 @@ std::vector<pollfd> NetworkManagerCard::WaitFds(Millis now, Millis& due)
         due = std::min(due, now);
     if (applyAt_ && inFlight_ == 0 && card_ == Card::In)
         due = std::min(due, *applyAt_);
+    if (retryCheckAt_)
+        due = std::min(due, *retryCheckAt_);
     if (!client_)
         due = std::min(due, nextClient_);
     if (card_ == Card::In)

@@ -63,6 +63,11 @@ public:
     // How long an Apply waits for the rest of it: the utility sends the network and the WEP
     // settings as two commands, which become one activation.
     static constexpr Millis kSettle{300};
+    // How often an activation that failed on its own is asked again, per Apply.
+    static constexpr int kRetries = 1;
+    // How long after a failed activation the device is looked at for another network brought
+    // up meanwhile (NetworkManager takes the old one down before it starts the new one).
+    static constexpr Millis kRetryGrace{3000};
 
 private:
     friend struct NmCallbacks;
@@ -79,7 +84,9 @@ private:
     bool OursActive(NMDevice* device) const;
     void Activate(void* remote);
     void Deactivate(NMActiveConnection* active);
-    void WatchActivation();
+    void WatchActivation(Millis now);
+    void RetryIfNobodyElse(NMDevice* device, Millis now);
+    void SayDown();
     void SayRatesOnce();
     void Refused(const std::string& action, const std::string& what, const std::string& message, bool permission);
     void MeasureLink();
@@ -113,6 +120,10 @@ private:
     std::optional<long long> waitedScan_;   // an empty name waits for a scan newer than this
     GObjectRef<NMActiveConnection> watched_;
     int watchedState_ = -1;
+    bool watchedReached_ = false;    // the watched activation came up once
+    int retries_ = kRetries;
+    std::optional<Millis> retryCheckAt_;
+    std::string downReason_;
     bool shutDown_ = false;
 };
 

@@ -221,6 +221,9 @@ TEST(Nl80211, AnswersNoForAnInterfaceThatIsNotWirelessOrSaysWhyItCannotAsk)
         EXPECT_EQ(nl->StrongestPeerSignal(ifindex), std::nullopt);
         EXPECT_EQ(nl->FastestPeerTxRate(ifindex), std::nullopt);
         EXPECT_EQ(nl->PowerSave(ifindex), std::nullopt);
+        EXPECT_FALSE(nl->Associated(ifindex));
+        EXPECT_EQ(nl->NoiseInUse(ifindex), std::nullopt);
+        EXPECT_EQ(nl->UsableChannels(ifindex), std::nullopt);
         EXPECT_LT(nl->SetTxRates(ifindex, connectd::kAllRates), 0);
     }
     EXPECT_EQ(nl->SetTxRates(loopback, 0), -EINVAL);

@@ -1,13 +1,17 @@
 // The NetworkManager backend on this machine, with no NetworkManager running: the profile the
 // utility's settings become, read back after the trip through the D-Bus form NetworkManager
-// receives, against the meaning the supplicant backend gives the same settings; and the
-// choice of backend from what is found at start.
+// receives, against the meaning the supplicant backend gives the same settings; the choice of
+// backend from what is found at start; and libnm's main context run by a poll() of our own.
 #include "BackendChoice.h"
+#include "MainContextPoll.h"
 #include "NmProfile.h"
 #include "SupplicantText.h"
 
 #include <NetworkManager.h>
+#include <glib-unix.h>
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using namespace connectd;
 using service::StationConfig;
@@ -185,4 +189,54 @@ TEST(BackendChoice, AutoTakesNetworkManagerOnlyWhereItManagesTheInterface)
               Backend::Supplicant);
     EXPECT_EQ(ParseBackend("networkmanager"), Backend::NetworkManager);
     EXPECT_FALSE(ParseBackend("NetworkManager"));
+}
+
+TEST(MainContextPoll, ThePollWaitsForTheContextsDescriptorsAndTimersAndDispatchesWhatIsReady)
+{
+    using service::Millis;
+    connectd::MainContextPoll main;
+    int fired = 0;
+    const auto count = [](gpointer data) -> gboolean {
+        ++*static_cast<int*>(data);
+        return G_SOURCE_REMOVE;
+    };
+    // A timer of the context's own lowers the loop's deadline to it, and nothing runs early.
+    GSource* timer = g_timeout_source_new(30000);
+    g_source_set_callback(timer, count, &fired, nullptr);
+    g_source_attach(timer, main.Context());
+    Millis due{600000};
+    std::vector<pollfd> fds;
+    main.Prepare(fds, Millis{1000}, due);
+    EXPECT_GT(due, Millis{1000});
+    EXPECT_LE(due, Millis{31000});
+    main.Dispatch(fds);
+    EXPECT_EQ(fired, 0);
+
+    // A descriptor the context watches is among those the loop polls; once it is readable,
+    // the step after the poll runs its source.
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    int read = 0;
+    GSource* readable = g_unix_fd_source_new(pipeFds[0], G_IO_IN);
+    const GUnixFDSourceFunc onReadable = [](int, GIOCondition, gpointer data) -> gboolean {
+        ++*static_cast<int*>(data);
+        return G_SOURCE_REMOVE;
+    };
+    g_source_set_callback(readable, G_SOURCE_FUNC(onReadable), &read, nullptr);
+    g_source_attach(readable, main.Context());
+    ASSERT_EQ(write(pipeFds[1], "x", 1), 1);
+    fds.clear();
+    due = Millis{600000};
+    main.Prepare(fds, Millis{0}, due);
+    ASSERT_TRUE(std::any_of(fds.begin(), fds.end(), [&](const pollfd& fd) { return fd.fd == pipeFds[0]; }));
+    // Bounded: the pipe is readable already, so the poll returns at once.
+    ASSERT_GT(poll(fds.data(), fds.size(), 10000), 0);
+    main.Dispatch(fds);
+    EXPECT_EQ(read, 1);
+
+    g_source_destroy(timer);
+    g_source_unref(timer);
+    g_source_unref(readable);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
 }
