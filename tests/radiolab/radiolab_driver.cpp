@@ -113,6 +113,20 @@ std::string ReadLine(const std::string& path)
     return line;
 }
 
+// A file's text from `offset` on.
+std::string ReadFrom(const std::string& path, uintmax_t offset)
+{
+    std::string text;
+    if (FILE* file = std::fopen(path.c_str(), "r")) {
+        std::fseek(file, static_cast<long>(offset), SEEK_SET);
+        char buffer[4096];
+        while (size_t n = std::fread(buffer, 1, sizeof buffer, file))
+            text.append(buffer, n);
+        std::fclose(file);
+    }
+    return text;
+}
+
 bool WaitFor(const std::function<bool()>& condition, Clock::duration limit)
 {
     const auto end = Clock::now() + limit;
@@ -392,9 +406,11 @@ void CheckNetworkManagerJoined(Scenario& s, Lab& lab, const Network& network)
     s.Check(profiles.size() == 1 && profiles[0] == active,
             "nmcli: the active profile " + active + " is the service's one profile (" + std::to_string(profiles.size()) +
                 " not the lab's)");
-    const std::string owner = Shell("nmcli -g connection.permissions,connection.interface-name connection show " + active);
-    s.Check(owner.find("user:" + lab.Service()->UserName()) != std::string::npos && owner.find("wlan0") != std::string::npos,
-            "nmcli: the profile is " + lab.Service()->UserName() + "'s, for wlan0 (" + Trim(owner) + ")");
+    const std::string owner = Shell("nmcli -t -f connection.permissions,connection.interface-name connection show " + active);
+    const std::string permissions = NmField(owner, "connection.permissions");
+    const std::string interface = NmField(owner, "connection.interface-name");
+    s.Check(permissions == "user:" + lab.Service()->UserName() && interface == "wlan0",
+            "nmcli: the profile is for " + permissions + " on " + interface);
 }
 
 void CheckSupplicantJoined(Scenario& s, Lab& lab, const Network& network, const std::string& cipher)
@@ -456,6 +472,9 @@ void WrongKey(Scenario& s, Lab& lab)
     for (uint8_t& byte : wrong)
         byte ^= 0x5a;
     auto monitor = lab.SupplicantMonitor();
+    const std::string nmLog = lab.Settings().out + "/networkmanager.log";
+    std::error_code none;
+    const uintmax_t nmLogStart = lab.NetworkManagerRuns() ? std::filesystem::file_size(nmLog, none) : 0;
     lab.ForgetAccessPointEvents();
     if (!Apply(s, lab, Config(kAccessPoint, u"Harbour"), kWep64, 1, wrong))
         return;
@@ -472,9 +491,17 @@ void WrongKey(Scenario& s, Lab& lab)
     const ConnectChannel channel = lab.Service()->Channel();
     if (auth == "SHARED") {
         // Shared-key authentication encrypts the access point's challenge with the key: a wrong
-        // key fails there, and the supplicant gives up on the network for a while.
-        const bool refused = monitor && monitor->WaitForEvent("CTRL-EVENT-SSID-TEMP-DISABLED", kJoinLimit).has_value();
-        s.Check(refused, "supplicant: Harbour temporarily disabled after failed authentication");
+        // key fails there, and the supplicant gives up on the network for a while. NetworkManager
+        // gives up on the activation before that: its log says so.
+        if (lab.NetworkManagerRuns()) {
+            const bool failed = WaitFor(
+                [&] { return ReadFrom(nmLog, nmLogStart).find("Activation: failed for connection") != std::string::npos; },
+                kJoinLimit);
+            s.Check(failed, "NetworkManager: 'Activation: failed for connection' after failed authentication with Harbour");
+        } else {
+            const bool refused = monitor && monitor->WaitForEvent("CTRL-EVENT-SSID-TEMP-DISABLED", kJoinLimit).has_value();
+            s.Check(refused, "supplicant: Harbour temporarily disabled after failed authentication");
+        }
         s.Check(WaitFor([&] { return channel.Poll(STAT_LINK_INFO) && channel.IsNotAssociated(); }, kJoinLimit),
                 "block: not associated (six 0x44)");
         CtrlSocket* ap = lab.AccessPoint(kHarbour.apInterface);
@@ -552,9 +579,9 @@ void PeerToPeer(Scenario& s, Lab& lab)
             "peer wlan4: the station is its neighbour");
     if (lab.UnderNetworkManager()) {
         std::string device;
-        s.Check(WaitFor([&] { return NmConnected(device = NmDevice()); }, kJoinLimit),
-                "nmcli: wlan0 " + NmField(device, "GENERAL.STATE") + " in the cell, address " +
-                    NmField(device, "IP4.ADDRESS[1]"));
+        const bool connected = WaitFor([&] { return NmConnected(device = NmDevice()); }, kJoinLimit);
+        s.Check(connected, "nmcli: wlan0 " + NmField(device, "GENERAL.STATE") + " in the cell, address " +
+                               NmField(device, "IP4.ADDRESS[1]"));
     }
     Shell("iw dev wlan4 ibss leave");
 }
@@ -972,8 +999,8 @@ void AutoBackend(Scenario& s, Lab& lab)
         if (!s.Check(service.Start(""), "wlan-connectd --backend auto started"))
             return;
         const std::string want = networkManager ? "backend: NetworkManager" : "backend: the supplicant";
-        s.Check(WaitFor([&] { return service.LogSinceStart().find(want) != std::string::npos; }, kJoinLimit),
-                "service log: " + BackendLine(service.LogSinceStart()));
+        const bool named = WaitFor([&] { return service.LogSinceStart().find(want) != std::string::npos; }, kJoinLimit);
+        s.Check(named, "service log: " + BackendLine(service.LogSinceStart()));
         lab.ForgetAccessPointEvents();
         if (!Apply(s, lab, Config(kAccessPoint, u"CafeNet"), kWepOff, 1, {}))
             return;

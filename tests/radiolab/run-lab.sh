@@ -2,9 +2,9 @@
 # Runs the radio lab: builds the guest image when an input changed (build-guest.sh), boots it
 # with QEMU in software emulation and leaves the guest's console in OUTDIR/console.log, one
 # "RADIOLAB <scenario> PASS|FAIL <seconds>s ..." line per scenario, which the tests read.
-# The nm_ scenarios run in a second guest of their own, which runs NetworkManager, at the same
-# time as the first (each emulated processor is one of the machine's); its output folder is
-# OUTDIR/networkmanager.
+# The nm_ scenarios run at the same time in two more guests, which run NetworkManager; their
+# output folders are OUTDIR/networkmanager/1 and 2, and their consoles are put together in
+# OUTDIR/networkmanager/console.log.
 #
 #   run-lab.sh --work DIR --driver PATH [--connectd PATH] [--utility PATH] [--nl80211 PATH]
 #              [--scenarios a,b]
@@ -28,13 +28,21 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$work" ] && [ -n "$driver" ] || { echo "usage: run-lab.sh --work DIR --driver PATH [--connectd PATH] [--scenarios LIST]" >&2; exit 2; }
-# Which guests the scenarios need: the nm_ ones run under NetworkManager, with the service.
-plain= nm=
-for name in ${scenarios//,/ }; do
-  case $name in nm_*) nm=1 ;; *) plain=1 ;; esac
-done
-[ -n "$scenarios" ] || plain=1 nm=1
-[ -n "$connectd" ] || nm=
+# The nm_ scenarios run under NetworkManager, with the service, in two guests at once: a join
+# through NetworkManager waits for a scan, so they are slower than the supplicant's, but they
+# mostly wait, so a third emulated processor costs the machine little.
+nm_groups=(nm_join,nm_wrong_key,nm_peer,nm_power,nm_domains nm_utility,nm_card,nm_coexist,nm_auto)
+# The scenarios of a group that were asked for ("" for none: no guest).
+pick() {
+  local group=$1 name picked=
+  [ -z "$scenarios" ] && { echo "$group"; return; }
+  for name in ${scenarios//,/ }; do
+    case ",$group," in *",$name,"*) picked+=${picked:+,}$name ;; esac
+  done
+  echo "$picked"
+}
+plain=$(for name in ${scenarios//,/ }; do case $name in nm_*) ;; *) echo "$name" ;; esac; done | paste -sd,)
+[ -z "$scenarios" ] && plain=all
 out=$(realpath -m "$work/out")
 # No console of an earlier run may stand in for this one.
 rm -rf "$out"
@@ -58,13 +66,14 @@ common+=" radiolab_driver=$(realpath "$driver")"
 [ -n "$connectd" ] && common+=" radiolab_connectd=$(realpath "$connectd")"
 [ -n "$utility" ] && common+=" radiolab_utility=$(realpath "$utility")"
 [ -n "$nl80211" ] && common+=" radiolab_nl80211=$(realpath "$nl80211")"
-[ -n "$scenarios" ] && common+=" radiolab_scenarios=$scenarios"
 
 # One emulated processor per guest: the machine is shared. The console goes to the guest's
-# log and, line by line, to our output (the NetworkManager guest's marked "nm|"), so a person
+# log and, line by line, to our output (a NetworkManager guest's marked "nmN|"), so a person
 # watching ctest -V sees the lab advance.
 boot() {
-  local dir=$1 append=$2
+  local dir=$1 picked=$2 append=$3
+  mkdir -p "$dir"
+  [ "$picked" = all ] || append+=" radiolab_scenarios=$picked"
   qemu-system-x86_64 -machine q35 -m 512 -smp 1 -nodefaults -no-user-config -display none \
     -no-reboot -serial stdio -kernel "$work/image/vmlinuz" -initrd "$work/image/initrd" \
     -append "$common radiolab_out=$dir $append" \
@@ -73,17 +82,25 @@ boot() {
     </dev/null 2>&1 | sed -u 's/\r$//' | tee "$dir/console.log"
 }
 guests=()
-if [ -n "$nm" ]; then
-  mkdir -p "$out/networkmanager"
-  { boot "$out/networkmanager" radiolab_backend=networkmanager | sed -u 's/^/nm| /'
-    echo "radiolab: the NetworkManager guest done after $(( $(date +%s) - started )) s"; } &
-  guests+=("$out/networkmanager")
+if [ -n "$connectd" ]; then
+  for i in "${!nm_groups[@]}"; do
+    picked=$(pick "${nm_groups[$i]}")
+    [ -n "$picked" ] || continue
+    dir=$out/networkmanager/$((i + 1))
+    { boot "$dir" "$picked" radiolab_backend=networkmanager | sed -u "s/^/nm$((i + 1))| /"
+      echo "radiolab: NetworkManager guest $((i + 1)) done after $(( $(date +%s) - started )) s"; } &
+    guests+=("$dir")
+  done
 fi
 if [ -n "$plain" ]; then
-  { boot "$out" ""; echo "radiolab: the supplicant guest done after $(( $(date +%s) - started )) s"; } &
+  { boot "$out" "$plain" ""; echo "radiolab: the supplicant guest done after $(( $(date +%s) - started )) s"; } &
   guests+=("$out")
 fi
 wait
+# The scenario tests read one console per backend.
+if [ -d "$out/networkmanager" ]; then
+  cat "$out"/networkmanager/*/console.log > "$out/networkmanager/console.log"
+fi
 
 ended=0
 for dir in "${guests[@]}"; do
