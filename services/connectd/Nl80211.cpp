@@ -412,6 +412,10 @@ std::optional<int> Nl80211::NoiseInUse(unsigned ifindex)
 
 std::optional<uint16_t> Nl80211::UsableChannels(unsigned ifindex)
 {
+    // The kernel narrows the dump to the interface's radio only when the interface is a
+    // wireless one; for any other it lists every radio's channels.
+    if (!IsWireless(ifindex))
+        return std::nullopt;
     nl_msg* message = Request(NL80211_CMD_GET_WIPHY, ifindex, true);
     // The split dump is the form every kernel answers in full; the old single answer leaves
     // out what does not fit in one message.
