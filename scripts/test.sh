@@ -42,7 +42,8 @@ else
   echo "== build: radio lab"
   (cd build && ctest --output-on-failure -L radio)
   # Each scenario's verdict and time, as the guest reported them.
-  grep -E '^RADIOLAB [a-z_]+ ' build/radiolab/out/console.log 2>/dev/null || true
+  grep -h -E '^RADIOLAB [a-z_]+ ' build/radiolab/out/console.log build/radiolab/out/networkmanager/console.log \
+    2>/dev/null || true
 fi
 
 # The libFuzzer targets, built with clang, each run briefly (about 30 s in all) from its
