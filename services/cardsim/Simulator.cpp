@@ -77,18 +77,14 @@ ExitCode Simulator::Serve(SimulatorOptions options)
         if (const std::string warning = ChannelWarning(network, options.domain); !warning.empty())
             log.Start("warning: " + warning);
 
-    std::string wakeError;
-    ServeLoop loop(block, options.fixedPoll, wakeError);
-    if (!wakeError.empty())
-        log.Start("the utility cannot wake the simulator (" + wakeError + "): the block is looked at every " +
-                  std::to_string(ServeLoop::kClassicPeerPeriod.count()) + " ms");
+    ServeLoop loop(block, options.fixedPoll, log);
     const ControlHandler handler = [&](const std::vector<std::string>& words) {
         return commands.Execute(words, loop.Now());
     };
     std::vector<pollfd> fds;
     Millis nextDrift = kDriftPeriod;
     while (!StopSignal::Requested()) {
-        Millis now = loop.Now();
+        const Millis now = loop.Now();
         for (; now >= nextDrift; nextDrift += kDriftPeriod)
             environment.Drift(walk);
         if (const std::string event = station.Step(now, environment, events); !event.empty())
@@ -101,11 +97,9 @@ ExitCode Simulator::Serve(SimulatorOptions options)
         Millis due = service.NextDue(now, nextDrift);
         if (const auto join = station.JoinDue())
             due = std::min(due, std::max(*join, now));
-        auto clientDeadline = std::chrono::steady_clock::now() + (due - now);
-        fds = control->WaitFds(clientDeadline);
-        now = loop.Now();
-        due = std::min(due, now + std::chrono::ceil<Millis>(clientDeadline - std::chrono::steady_clock::now()));
-        loop.Wait(fds, due, service.HandledWord());
+        auto wake = loop.At(due);
+        fds = control->WaitFds(wake);
+        loop.Wait(fds, loop.Of(wake), service.HandledWord());
         control->Serve(fds, handler);
     }
     log.Start("stopping on signal");

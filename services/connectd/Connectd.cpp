@@ -50,11 +50,7 @@ ExitCode Connectd::Serve(ServeOptions serveOptions)
         ChooseCard(serveOptions.backend, std::move(options), settings.config, settings.wep, log);
     BlockService service(block, *card, log);
 
-    std::string wakeError;
-    ServeLoop loop(block, serveOptions.fixedPoll, wakeError);
-    if (!wakeError.empty())
-        log.Start("the utility cannot wake the service (" + wakeError + "): the block is looked at every " +
-                  std::to_string(ServeLoop::kClassicPeerPeriod.count()) + " ms");
+    ServeLoop loop(block, serveOptions.fixedPoll, log);
     std::vector<pollfd> fds;
     for (;;) {
         const Millis now = loop.Now();

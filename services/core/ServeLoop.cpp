@@ -3,14 +3,20 @@
 #include "StopSignal.h"
 
 #include <algorithm>
+#include <string>
 
 namespace service {
 
-ServeLoop::ServeLoop(ConnectBlock* block, std::optional<Millis> fixedPeriod, std::string& error)
+ServeLoop::ServeLoop(ConnectBlock* block, std::optional<Millis> fixedPeriod, Log& log)
     : fixedPeriod_(fixedPeriod)
 {
-    if (!fixedPeriod_)
-        waker_ = BlockWaker::Start(block, error);
+    if (fixedPeriod_)
+        return;
+    std::string error;
+    waker_ = BlockWaker::Start(block, error);
+    if (!waker_)
+        log.Start("the utility cannot wake this service (" + error + "): the block is looked at every " +
+                  std::to_string(kClassicPeerPeriod.count()) + " ms");
 }
 
 Millis ServeLoop::Now() const

@@ -10,6 +10,7 @@
 
 #include "BlockWaker.h"
 #include "CardTypes.h"
+#include "Log.h"
 
 #include <poll.h>
 
@@ -23,12 +24,15 @@ namespace service {
 
 class ServeLoop {
 public:
-    // Falls back to looking every kClassicPeerPeriod (one log line from the caller) when no
-    // waker can be had; `error` says why.
-    ServeLoop(ConnectBlock* block, std::optional<Millis> fixedPeriod, std::string& error);
+    // Falls back to looking every kClassicPeerPeriod, with one line in the log, when no waker
+    // can be had.
+    ServeLoop(ConnectBlock* block, std::optional<Millis> fixedPeriod, Log& log);
 
-    // Time since the loop was made.
+    // Time since the loop was made, and the same time as a clock's time point and back (rounded
+    // up, so a deadline is never taken for passed early).
     Millis Now() const;
+    std::chrono::steady_clock::time_point At(Millis time) const { return start_ + time; }
+    Millis Of(std::chrono::steady_clock::time_point point) const { return std::chrono::ceil<Millis>(point - start_); }
     // Sleeps until one of `fds` is ready (their revents are filled in), the peer wakes us, a
     // stop is asked for, or `due`, whichever comes first. `handledWord` is the command word
     // as the block service left it.
