@@ -112,7 +112,7 @@ struct NmCallbacks {
             g_error_free(error);
             return;
         }
-                card.watched_ = std::move(active);
+        card.watched_ = std::move(active);
         card.watchedState_ = -1;
         card.watchedReached_ = false;
         card.log_.Detail("NetworkManager is activating the service's profile");
@@ -144,7 +144,7 @@ struct NmCallbacks {
             g_error_free(error);
             return;
         }
-            }
+    }
 };
 
 NetworkManagerCard::NetworkManagerCard(CardOptions options, StationConfig config, WepSettings wep, Log& log)
@@ -155,7 +155,7 @@ NetworkManagerCard::NetworkManagerCard(CardOptions options, StationConfig config
     owner_.interface = options_.interface;
     owner_.user = UserName();
     nl80211_ = Nl80211::Open(nlError_);
-    mask_ = FallbackMask();
+    mask_ = options_.FallbackMask();
     OpenClient(Millis{0});
 }
 
@@ -366,7 +366,7 @@ void NetworkManagerCard::StartApply(NMDevice* device)
     SayRatesOnce();
     GVariant* settings = nm_connection_to_dbus(profile.connection.get(), NM_CONNECTION_SERIALIZE_ALL);
     NMRemoteConnection* remote = nm_client_get_connection_by_uuid(client_.get(), owner_.uuid.c_str());
-        ++inFlight_;
+    ++inFlight_;
     // In memory only: NetworkManager forgets it when it stops, and nothing of the keys goes to
     // its disk; the service writes it again whenever it starts or the card comes back.
     if (remote != nullptr)
@@ -383,16 +383,16 @@ void NetworkManagerCard::Activate(void* remote)
     NMDevice* device = UsableDevice(reason);
     if (device == nullptr || remote == nullptr) {
         // The card went out meanwhile: it is applied again when it comes back.
-                return;
+        return;
     }
-        ++inFlight_;
+    ++inFlight_;
     nm_client_activate_connection_async(client_.get(), NM_CONNECTION(remote), device, nullptr, cancellable_.get(),
                                         &NmCallbacks::Activated, this);
 }
 
 void NetworkManagerCard::Deactivate(NMActiveConnection* active)
 {
-        ++inFlight_;
+    ++inFlight_;
     nm_client_deactivate_connection_async(client_.get(), active, cancellable_.get(), &NmCallbacks::Deactivated, this);
 }
 
@@ -595,13 +595,9 @@ void NetworkManagerCard::RefreshMask()
 {
     const unsigned index = if_nametoindex(options_.interface.c_str());
     const auto mask = nl80211_ && index != 0 ? nl80211_->UsableChannels(index) : std::nullopt;
-    mask_ = mask.value_or(FallbackMask());
+    mask_ = mask.value_or(options_.FallbackMask());
 }
 
-uint16_t NetworkManagerCard::FallbackMask() const
-{
-    return options_.domain ? options_.domain->ChannelMask() : RegulatoryDomain::FromName("fcc")->ChannelMask();
-}
 
 void NetworkManagerCard::Stop()
 {

@@ -91,7 +91,6 @@ private:
     void Refused(const std::string& action, const std::string& what, const std::string& message, bool permission);
     void MeasureLink();
     void RefreshMask();
-    uint16_t FallbackMask() const;
     void Shutdown();
 
     CardOptions options_;

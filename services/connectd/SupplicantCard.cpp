@@ -72,13 +72,9 @@ SupplicantCard::SupplicantCard(CardOptions options, StationConfig config, WepSet
     watch_ = LinkWatch::Open(error);
     if (!watch_)
         log_.Start("rtnetlink: " + error + "; the interface's comings and goings are seen by the look each second alone");
-    mask_ = FallbackMask();
+    mask_ = options_.FallbackMask();
 }
 
-uint16_t SupplicantCard::FallbackMask() const
-{
-    return options_.domain ? options_.domain->ChannelMask() : RegulatoryDomain::FromName("fcc")->ChannelMask();
-}
 
 std::vector<int> SupplicantCard::WaitFds() const
 {
@@ -187,7 +183,7 @@ void SupplicantCard::RefreshMask()
 {
     const auto reply = Request("GET_CAPABILITY channels");
     const auto mask = reply ? connectd::ChannelMask(*reply) : std::nullopt;
-    mask_ = mask.value_or(FallbackMask());
+    mask_ = mask.value_or(options_.FallbackMask());
 }
 
 std::string SupplicantCard::NetworkTag()

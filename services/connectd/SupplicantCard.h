@@ -34,6 +34,12 @@ struct CardOptions {
     std::optional<RegulatoryDomain> domain;
     // Whose supplicant is believed: the control folder's owner, or (raised privileges) root's.
     WpaControl::Owner owner = WpaControl::Owner::Folder;
+
+    // The channels reported when the card lists none: the domain's, channels 1-11 without one.
+    uint16_t FallbackMask() const
+    {
+        return domain ? domain->ChannelMask() : RegulatoryDomain::FromName("fcc")->ChannelMask();
+    }
 };
 
 class SupplicantCard final : public ServiceCard {
@@ -80,7 +86,6 @@ private:
     void ApplyRates();
     void RefreshLink();
     void RefreshMask();
-    uint16_t FallbackMask() const;
     void NoteEnabledNetworks();
 
     CardOptions options_;
