@@ -1,6 +1,6 @@
 #pragma once
 // A real card as wlan-connectd's serve loop drives it. The loop sleeps in one poll() over the
-// block's doorbell and the card's descriptors, so a card never blocks and never polls on a
+// peer's wakes and the card's descriptors, so a card never blocks and never polls on a
 // clock of its own: it names what it waits on and when it must run next, and does its work
 // when the loop calls Step.
 //

@@ -142,7 +142,7 @@ void SupplicantWorker::Run()
         const bool measure = linkWanted && now >= nextMeasure;
         if (measure) {
             card_.Link();
-            nextMeasure = Elapsed() + kLinkRefresh;
+            nextMeasure = Elapsed() + BlockService::kLinkRefresh;
         }
         Publish();
 

@@ -6,6 +6,7 @@
 // and every command acknowledged at once whatever the supplicant does. Settings taken while
 // the supplicant is stalled are applied when it answers again, the newest of each kind.
 
+#include "BlockService.h"
 #include "PolledCard.h"
 #include "SupplicantCard.h"
 
@@ -36,9 +37,8 @@ public:
     void Step(std::span<const pollfd> fds, Millis now) override;
     void Stop() override;
 
-    // How often the link is measured while the block shows it, and for how long after the
-    // block last asked.
-    static constexpr Millis kLinkRefresh{250};
+    // The link is measured as often as the block shows it, and for this long after the block
+    // last asked.
     static constexpr Millis kLinkWanted{1000};
 
 private:
